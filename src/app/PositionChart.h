@@ -1,0 +1,39 @@
+// The position chart: the newest readings as a 2-pixel line whose segments
+// take the colour of the reading they lead to.
+#pragma once
+
+#include <QChartView>
+#include <QColor>
+#include <cstdint>
+#include <memory>
+
+#include "app/Controls.h"
+
+class QChart;
+class QLineSeries;
+class QValueAxis;
+
+class TPositionChart : public QChartView {
+    Q_OBJECT
+public:
+    explicit TPositionChart(QWidget* parent);
+    ~TPositionChart() override;
+
+    // The series as the window logic sees it: points with X, Y and a colour.
+    void AddPoint(double x, double y, TColor color);
+    int Count() const;
+    void DeleteFirst();
+    void Clear();
+    double XAt(int i) const;
+    double YAt(int i) const;
+    TColor ColorAt(int i) const;
+    int SeriesCount() const { return 1; }
+
+protected:
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};

@@ -1,0 +1,209 @@
+// The main window: every control, the three-timer state machine (interface
+// search, encoder search, reading), the set-up of the box, recording and the
+// chart.
+#pragma once
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QGroupBox>
+#include <QLocale>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QWidget>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "app/Controls.h"
+#include "core/PortList.h"
+#include "platform/SerialPort.h"
+
+class TPositionChart;
+class QLineSeries;
+
+// Decimal text of `value`, zero-padded to `width` when width is 1 to 6.
+QByteArray ZeroPadCount(int value, int width);
+
+// The save-file dialog's settings and the name it remembers between uses.
+// Execute runs the real dialog unless a test has replaced it.
+struct TSaveDialog {
+    QString FileName;
+    QString Filter = QStringLiteral("PNG|*.png");
+    bool OverwritePrompt = true;
+    bool PathMustExist = true;
+    bool HideReadOnly = true;
+    bool EnableSizing = true;
+    QString DefaultExt;
+    QString InitialDir;
+    QString Title;
+    // Shows the dialog with FileName pre-filled; on OK stores the choice in
+    // FileName and returns true.
+    std::function<bool(TSaveDialog&)> Executor;
+    bool Execute(QWidget* parent);
+};
+
+// How the window reports to the user; replaceable so tests see every box
+// without a person clicking it.
+struct TUserMessages {
+    // A modal message box with an OK button (runs a nested event loop).
+    static std::function<void(QWidget*, const QString&)> ShowMessage;
+    // The application's error box for a run-time error that escaped a handler.
+    static std::function<void(QWidget*, const QString&)> ShowError;
+};
+
+class TMainForm : public QWidget {
+    Q_OBJECT
+public:
+    explicit TMainForm(QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    // ---- controls, under their design names --------------------------------
+    TLabel* Label10 = nullptr;
+    TLabel* Label11 = nullptr;
+    TPanel* pnl1Top = nullptr;
+    TPanel* pnl2Mid = nullptr;
+    TPanel* pnlPosition = nullptr;
+    QTabWidget* Pages = nullptr;
+    QLabel* Image1 = nullptr;
+    TLabel* lbl1 = nullptr;
+    TLabel* lblPosUnit = nullptr;
+    TPanel* pnlCommActive = nullptr;
+    QWidget* tabSysCfg = nullptr;
+    QWidget* tabEncPos = nullptr;
+    QWidget* tabEncStatus = nullptr;
+    // System Config
+    QPushButton* Button1 = nullptr;
+    QCheckBox* cbLogComm = nullptr;
+    TLabel* lbl2 = nullptr;
+    QPlainTextEdit* mmLog = nullptr;
+    QGroupBox* grpInterfaceInfo = nullptr;
+    QGroupBox* grpEncClk = nullptr;
+    QGroupBox* grpEncPower = nullptr;
+    TRadioGroup* rgEncoderConfiguration = nullptr;
+    TRadioGroup* rgEncoderResolution = nullptr;
+    TLabel* lblComPort = nullptr;
+    TLabel* lblInterfaceVer = nullptr;
+    TLabel* lblInterfaceSerial = nullptr;
+    TLabel* Label6 = nullptr;
+    QComboBox* cmbFreqSPI = nullptr;
+    TLabel* Label5 = nullptr;
+    TSpinEdit* seEncoderReadInterval = nullptr;
+    QRadioButton* rbPwr5v = nullptr;
+    QRadioButton* rbPwr33v = nullptr;
+    QRadioButton* rbPwrOff = nullptr;
+    TLabel* lblEncPwrStatus = nullptr;
+    // Position
+    TLabel* lbl3 = nullptr;
+    TLabel* lblEncPosRawHex = nullptr;
+    TLabel* Label1 = nullptr;
+    TLabel* lblEncPosRawBin = nullptr;
+    TLabel* Label2 = nullptr;
+    TLabel* lblEncPosRawDecoded = nullptr;
+    QPushButton* btnZero = nullptr;
+    TLabel* lblZeroPos = nullptr;
+    TLabel* lblDataPacketOK = nullptr;
+    TPanel* pnlDataPacketOK = nullptr;
+    TLabel* lblCRC = nullptr;
+    TLabel* Label7 = nullptr;
+    TSpinEdit* seCasShranjevanja = nullptr;
+    QCheckBox* cbShranjujMeritvePos = nullptr;
+    QPlainTextEdit* mmShranjujIme = nullptr;
+    TLabel* lblShraniElapsedTimeMs = nullptr;
+    QCheckBox* cbPosPlot = nullptr;
+    QPushButton* btnChartPosSave = nullptr;
+    QPushButton* btnChartPosClear = nullptr;
+    TPositionChart* chartPosition = nullptr;
+    // Status
+    TLabel* Label3 = nullptr;
+    TLabel* lblEncDetStatBin = nullptr;
+    QGroupBox* GroupBox5 = nullptr;
+    TPanel* pnlSb0 = nullptr;
+    TPanel* pnlSb1 = nullptr;
+    TPanel* pnlSb2 = nullptr;
+    TPanel* pnlSb3 = nullptr;
+    TPanel* pnlSb4 = nullptr;
+    TPanel* pnlSb5 = nullptr;
+    TPanel* pnlSb6 = nullptr;
+    TPanel* pnlSb7 = nullptr;
+    // Non-visual
+    TTimer* tmrSearchInterface = nullptr;
+    TTimer* tmrSearchEncoder = nullptr;
+    TTimer* tmrReadEncoder = nullptr;
+    TSaveDialog SaveDialogSlika;
+
+    // ---- handlers, one per control event ------------------------------------
+    void FormCreate();
+    void FormClose();
+    void FormDestroy();
+    void tmrSearchInterfaceTimer();
+    void tmrSearchEncoderTimer();
+    void tmrReadEncoderTimer();
+    void cmbFreqSPIChange();
+    void seEncoderReadIntervalChange();
+    void rbPwr5vClick();
+    void rbPwrOffClick();
+    void Button1Click();
+    void rgEncoderConfigurationClick();
+    void btnZeroClick();
+    void cbPosPlotClick();
+    void btnChartPosSaveClick();
+    void btnChartPosClearClick();
+    void cbShranjujMeritvePosClick();
+
+    // ---- state (private in spirit; open so tests can see it) ----------------
+    platform::PortHandle K740_H = platform::InvalidHandle;
+    std::uint16_t CycleCounterStatus = 0;
+    std::uint16_t CycleCounterPower = 0;
+    std::uint32_t ChartTime = 0;
+    std::unique_ptr<QFile> ShraniFajl;  // open while recording
+    std::uint64_t ShraniStartTick = 0;
+    std::uint8_t Encoder_Status_delay = 0;
+    std::int32_t EncoderZeroPos_cnt = 0;
+    TSortedStringList COMPorts;
+    QByteArray K740identifikacija;
+    std::int32_t K740RevizijaFW = 0;
+    QByteArray K740verzija;
+    QByteArray K740Serijska;
+
+    // ---- what tests and the benchmark may replace -------------------------
+    std::function<std::uint64_t()> Clock;  // ms, monotonic; the platform clock
+    QString RecordingDir;                  // the executable's folder
+    std::function<QLocale()> UserLocale;   // the user's regional settings
+
+    // Set by ReadEncoder when the reply was refused for its length.
+    bool ReplyRefused = false;
+
+    // The shared logic, called by several handlers.
+    void UpdateCaption();
+    void ReadEncoder(bool advanced);
+    // Returns false when the reply was refused for its length: the port is
+    // closed, tmrSearchInterface armed, and the running tick must end.
+    bool DecodeEncoderData(bool advanced);
+    void RefreshPowerStatus();
+    // The port scan: true and the port number when a box answered.
+    bool ScanPorts(int& portNumber);
+    // The set-up sequence run once each time a box is found.
+    void InterfaceSetup();
+    // Plot and record one good reading.
+    void ChartStep(TColor positionColor);
+    void RecordingStep();
+
+    // Appends a line to the log and scrolls one page down.
+    void LogLine(const QString& line, bool scroll = true);
+    void ScrollLogPageDown();
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+
+private:
+    void CreateControls();  // the layout, in TQ55_SPI_Main_layout.cpp
+    void ConnectEvents();
+    // Runs a handler; a run-time error that escapes it is reported once in
+    // the error box and `recover` puts the state machine back on its feet.
+    void Guard(const std::function<void()>& handler, const std::function<void()>& recover = {});
+    void StopRecording(const QString& error);
+    QLocale Locale() const;
+};

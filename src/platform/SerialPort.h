@@ -1,0 +1,72 @@
+// The serial port as the rest of the program sees it: a flat API over one
+// handle value. Everything above this header is identical on every platform;
+// the per-OS files behind it are the only code that makes system calls.
+//
+// Errors: every call that can fail returns false (or -1) and leaves the
+// system's own error code in LastError(), the way the program's serial
+// transaction expects to fetch it. Codes are errno values on POSIX and
+// GetLastError() values on Windows; the program only ever negates and shows
+// them, so their meaning stays the operating system's.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+// An open port, or InvalidHandle. Pointer-sized so a Windows HANDLE fits.
+using PortHandle = std::uintptr_t;
+inline constexpr PortHandle InvalidHandle = ~PortHandle(0);
+
+// The line settings of an open port. The program changes only the four named
+// fields; `native` carries everything else (flow control, special characters)
+// so that putting a saved copy back restores the port exactly.
+struct LineSettings {
+    std::uint32_t BaudRate = 0;
+    std::uint8_t ByteSize = 8;
+    std::uint8_t Parity = 0;    // 0 none, 1 odd, 2 even
+    std::uint8_t StopBits = 0;  // 0 one, 2 two
+    unsigned char native[128] = {};
+};
+
+// Opens the port named "COM<n>" for reading and writing, exclusively: a second
+// open of the same port, by this or another process, fails while we hold it.
+// The port is put in raw mode (see the implementation for why).
+PortHandle OpenPort(int portNumber);
+
+// The device path that OpenPort(portNumber) opens; empty if none is known.
+std::string DevicePathForPort(int portNumber);
+
+bool GetLineSettings(PortHandle port, LineSettings& out);
+bool SetLineSettings(PortHandle port, const LineSettings& settings);
+
+// Writes all `size` bytes (size 0 is one call that writes nothing).
+bool WriteBytes(PortHandle port, const char* data, std::size_t size);
+
+// Number of received bytes queued in the driver, or -1 on error.
+long QueuedBytes(PortHandle port);
+
+// Reads up to `size` already queued bytes without waiting; returns the count
+// read or -1 on error.
+long ReadBytes(PortHandle port, char* data, std::size_t size);
+
+// What a wait on the port saw.
+enum class WaitResult {
+    Readable,  // bytes are queued
+    TimedOut,  // nothing arrived within the time
+    Hangup,    // the other end has gone: no byte will ever arrive
+    Error,     // the wait itself failed; LastError() says why
+};
+
+// Blocks until a byte is queued, the other end hangs up, or `timeoutMs`
+// passes. Never spins: a port that has hung up reports Hangup at once.
+WaitResult WaitReadable(PortHandle port, int timeoutMs);
+
+// Closes the port. Closing InvalidHandle does nothing.
+void ClosePort(PortHandle port);
+
+// The system error code of the last failed call on this thread.
+int LastError();
+
+}  // namespace platform

@@ -1,0 +1,59 @@
+// A window and a simulated box on a real pty, each test with its own. The
+// handlers are called directly, the way their timers would call them.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QStringList>
+#include <memory>
+
+#include "PtyBox.h"
+#include "app/TQ55_SPI_Main.h"
+#include "core/Enkoderji_splosno.h"
+#include "pty_fixture.h"
+
+class WindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        TUserMessages::ShowMessage = [this](QWidget*, const QString& t) { messages << t; };
+        TUserMessages::ShowError = [this](QWidget*, const QString& t) { errors << t; };
+        EncoderPosition = TEncoderPosition{};
+        EncoderSignature = TEncoderSignature{};
+        DetailedStatus = 0;
+        dir = std::make_unique<SerialCommDir>();
+        pty = std::make_unique<k740sim::PtyBox>(dir->Path(), 7);
+        Box().SetSpeed(0);
+        form = std::make_unique<TMainForm>();
+    }
+    void TearDown() override { form.reset(); }
+
+    k740sim::K740Box& Box() { return pty->Box(); }
+
+    // Which timers are armed, as "I", "E", "R" for the three states.
+    std::string Armed() const {
+        std::string s;
+        if (form->tmrSearchInterface->Enabled()) s += 'I';
+        if (form->tmrSearchEncoder->Enabled()) s += 'E';
+        if (form->tmrReadEncoder->Enabled()) s += 'R';
+        return s;
+    }
+    QStringList Log() const { return form->mmLog->toPlainText().split('\n', Qt::SkipEmptyParts); }
+
+    // From start to the encoder search: the box found and set up.
+    void FindBox() {
+        form->tmrSearchInterfaceTimer();
+        ASSERT_EQ(Armed(), "E") << "box not found";
+    }
+    // ... and on to the reading loop.
+    void FindEncoder() {
+        FindBox();
+        form->tmrSearchEncoderTimer();
+        ASSERT_EQ(Armed(), "R") << "encoder not found";
+    }
+
+    QStringList messages, errors;
+    std::unique_ptr<SerialCommDir> dir;
+    std::unique_ptr<k740sim::PtyBox> pty;
+    std::unique_ptr<TMainForm> form;
+};
