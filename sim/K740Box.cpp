@@ -169,7 +169,11 @@ std::string K740Box::replyFor(const std::string& cmd) {
         case '?': {
             const auto n = readLength(cmd);
             if (!n) return kError;
-            return frameText(*n) + kCrLf;
+            std::string frame = frameText(*n);
+            if (frames_.size() >= kMaxRecordedCommands)
+                frames_.erase(frames_.begin(), frames_.begin() + kMaxRecordedCommands / 2);
+            frames_.push_back(frame);
+            return frame + kCrLf;
         }
         default: return kError;
     }
@@ -355,6 +359,11 @@ void K740Box::ClearOverrides() {
 std::vector<std::string> K740Box::Commands() const {
     std::lock_guard lock(mutex_);
     return commands_;
+}
+
+std::vector<std::string> K740Box::Frames() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return frames_;
 }
 
 void K740Box::ClearCommands() {

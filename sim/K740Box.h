@@ -61,6 +61,7 @@ public:
     // --- observation -------------------------------------------------------
     std::vector<std::string> Commands() const;   // every complete command, in order
     void ClearCommands();
+    std::vector<std::string> Frames() const;     // every frame answered, in order
     unsigned ReplyDelayMs() const;
     std::string SpiClock() const;                // last "M<n>" digit, "5" after "M5"
     bool SupplyOn() const;
@@ -78,6 +79,7 @@ private:
     std::string pending_;
     std::uint64_t pendingSince_ = 0;
     std::vector<std::string> commands_;
+    std::vector<std::string> frames_;
     std::map<std::string, std::string> replyOverride_;  // full bytes
     std::map<std::string, bool> noReply_;
     EncoderKind kind_ = EncoderKind::Advanced;

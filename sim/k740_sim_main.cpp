@@ -59,6 +59,10 @@ const char kUsage[] =
     "  warnbit on|off             warning bit active / inactive\n"
     "  status N                   detailed status byte (0..255, 0x.. allowed)\n"
     "  ident TEXT | firmware TEXT | serial TEXT   replies to v, o, r\n"
+    "  commands                   print every command received (\"cmd: v\" ...),\n"
+    "                             then \"end of commands\"\n"
+    "  frames                     print every frame answered (\"frame: ...\"), then\n"
+    "                             \"end of frames\"\n"
     "  help | quit\n"
     "Lines that are empty or start with # are ignored.\n";
 
@@ -157,6 +161,18 @@ Outcome handleLine(k740sim::PtyBox& pty, int port, const std::string& line) {
     if (word == "quit") return Outcome::Quit;
     if (word == "help") {
         std::cout << kUsage << std::flush;
+        return Outcome::Go;
+    }
+    if (word == "commands") {
+        // Every command received so far, then a line that ends the list, so a
+        // script can wait for it.
+        for (const std::string& c : box.Commands()) std::cout << "cmd: " << c << "\n";
+        std::cout << "end of commands" << std::endl;
+        return Outcome::Go;
+    }
+    if (word == "frames") {
+        for (const std::string& f : box.Frames()) std::cout << "frame: " << f << "\n";
+        std::cout << "end of frames" << std::endl;
         return Outcome::Go;
     }
     if (word == "unplug") {

@@ -27,9 +27,15 @@
 #include "app/TQ55_SPI_Main.h"
 
 // Readable failure messages for the Qt values compared below.
-static void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
-static void PrintTo(const QSize& s, std::ostream* os) { *os << s.width() << 'x' << s.height(); }
-static void PrintTo(const QColor& c, std::ostream* os) { *os << c.name().toStdString(); }
+static void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
+static void PrintTo(const QSize& s, std::ostream* os) {
+    *os << s.width() << 'x' << s.height();
+}
+static void PrintTo(const QColor& c, std::ostream* os) {
+    *os << c.name().toStdString();
+}
 
 namespace {
 
@@ -55,15 +61,16 @@ struct ControlRow {
 // position text is emptied then).
 const ControlRow kControls[] = {
     // The window's own children.
-    {"Label10", "MainForm", 264, 48, 99, 13, Auto, "Encoder temperature", "MS Sans Serif", 10, R, On},
+    {"Label10", "MainForm", 264, 48, 99, 13, Auto, "Encoder temperature", "MS Sans Serif", 10, R,
+     On},
     {"Label11", "MainForm", 264, 75, 21, 15, Auto, "...", "Consolas", 13, R, On},
     {"pnl1Top", "MainForm", 0, 0, 1068, 63, Fixed, "", "MS Sans Serif", 10, R, On},
     {"pnl2Mid", "MainForm", 0, 63, 1068, 8, Fixed, "", "MS Sans Serif", 10, R, On},
     {"pnlPosition", "MainForm", 8, 76, 1052, 49, Fixed, "", "MS Sans Serif", 10, R, On},
     {"Pages", "MainForm", 8, 131, 1052, 513, Fixed, nullptr, "MS Sans Serif", 10, R, On},
     {"Image1", "pnl1Top", 927, 14, 126, 31, Fixed, "", "MS Sans Serif", 10, R, On},
-    {"lbl1", "pnl1Top", 50, 20, 481, 24, Auto, "Quorvane Encoder diagnostics tool - TQ55 SPI ", "Arial", 21, BI,
-     On},
+    {"lbl1", "pnl1Top", 50, 20, 481, 24, Auto, "Quorvane Encoder diagnostics tool - TQ55 SPI ",
+     "Arial", 21, BI, On},
     {"lblPosUnit", "pnlPosition", 20, 6, 941, 38, Fixed, "", "Tahoma", 29, B, On},
     {"pnlCommActive", "pnlPosition", 1033, 18, 12, 12, Fixed, "", "MS Sans Serif", 10, R, On},
     // Page "System Config".
@@ -71,57 +78,71 @@ const ControlRow kControls[] = {
     {"cbLogComm", "tabSysCfg", 832, 15, 97, 17, Fixed, "Log Comm", "Arial", 13, R, On},
     {"lbl2", "tabSysCfg", 600, 16, 82, 16, Auto, "Diagnostic log", "Arial", 13, R, On},
     {"mmLog", "tabSysCfg", 600, 38, 441, 443, Fixed, "", "Arial Narrow", 11, R, On},
-    {"grpInterfaceInfo", "tabSysCfg", 16, 23, 217, 106, Fixed, " Interface info ", "Arial", 13, R, On},
+    {"grpInterfaceInfo", "tabSysCfg", 16, 23, 217, 106, Fixed, " Interface info ", "Arial", 13, R,
+     On},
     {"grpEncClk", "tabSysCfg", 16, 148, 217, 149, Fixed, " Encoder frequency", "Arial", 13, R, On},
-    {"grpEncPower", "tabSysCfg", 16, 328, 217, 129, Fixed, " Encoder power supply", "Arial", 13, R, On},
-    {"rgEncoderConfiguration", "tabSysCfg", 288, 148, 273, 149, Fixed, " Encoder configuration ", "Arial", 13, R,
-     Off},
-    {"rgEncoderResolution", "tabSysCfg", 288, 328, 273, 89, Fixed, " Encoder resolution ", "Arial", 13, R, Off},
+    {"grpEncPower", "tabSysCfg", 16, 328, 217, 129, Fixed, " Encoder power supply", "Arial", 13, R,
+     On},
+    {"rgEncoderConfiguration", "tabSysCfg", 288, 148, 273, 149, Fixed, " Encoder configuration ",
+     "Arial", 13, R, Off},
+    {"rgEncoderResolution", "tabSysCfg", 288, 328, 273, 89, Fixed, " Encoder resolution ", "Arial",
+     13, R, Off},
     {"lblComPort", "grpInterfaceInfo", 19, 25, 53, 16, Auto, "Com Port", "Tahoma", 13, R, On},
     {"lblInterfaceVer", "grpInterfaceInfo", 19, 49, 43, 16, Auto, "Version", "Tahoma", 13, R, On},
-    {"lblInterfaceSerial", "grpInterfaceInfo", 19, 74, 81, 16, Auto, "Serial number", "Tahoma", 13, R, On},
+    {"lblInterfaceSerial", "grpInterfaceInfo", 19, 74, 81, 16, Auto, "Serial number", "Tahoma", 13,
+     R, On},
     {"Label6", "grpEncClk", 19, 24, 110, 16, Auto, "SPI CLK frequency", "Arial", 13, R, On},
     {"cmbFreqSPI", "grpEncClk", 19, 45, 182, 24, Fixed, "6 =  3 MHz", "Arial", 13, R, On},
-    {"Label5", "grpEncClk", 19, 84, 168, 16, Auto, "Delay between readings (ms)", "Arial", 13, R, On},
+    {"Label5", "grpEncClk", 19, 84, 168, 16, Auto, "Delay between readings (ms)", "Arial", 13, R,
+     On},
     {"seEncoderReadInterval", "grpEncClk", 19, 106, 182, 26, Fixed, "70", "Arial", 13, R, On},
     {"rbPwr5v", "grpEncPower", 19, 32, 41, 17, Fixed, "5 V", "Arial", 13, R, On},
     {"rbPwr33v", "grpEncPower", 73, 32, 55, 17, Fixed, "3.3 V", "Arial", 13, R, Off},
     {"rbPwrOff", "grpEncPower", 144, 32, 52, 17, Fixed, "OFF", "Arial", 13, R, On},
-    {"lblEncPwrStatus", "grpEncPower", 19, 72, 130, 16, Auto, "Encoder supply status", "Arial", 13, R, On},
+    {"lblEncPwrStatus", "grpEncPower", 19, 72, 130, 16, Auto, "Encoder supply status", "Arial", 13,
+     R, On},
     // Page "Position".
     {"lbl3", "tabEncPos", 16, 32, 134, 16, Auto, "Encoder raw data (hex)", "Arial", 13, R, On},
     {"lblEncPosRawHex", "tabEncPos", 16, 59, 21, 15, Auto, "...", "Consolas", 13, R, On},
     {"Label1", "tabEncPos", 16, 86, 130, 16, Auto, "Encoder raw data (bin)", "Arial", 13, R, On},
     {"lblEncPosRawBin", "tabEncPos", 16, 112, 21, 15, Auto, "...", "Consolas", 13, R, On},
-    {"Label2", "tabEncPos", 16, 139, 176, 16, Auto, "Encoder decoded postion data", "Arial", 13, R, On},
+    {"Label2", "tabEncPos", 16, 139, 176, 16, Auto, "Encoder decoded postion data", "Arial", 13, R,
+     On},
     {"lblEncPosRawDecoded", "tabEncPos", 16, 166, 21, 15, Auto, "...", "Consolas", 13, R, On},
     {"btnZero", "tabEncPos", 376, 183, 75, 35, Fixed, "Zero", "Arial", 13, R, On},
     {"lblZeroPos", "tabEncPos", 368, 224, 97, 16, Fixed, "0", "Arial", 13, R, On},
     {"lblDataPacketOK", "tabEncPos", 16, 243, 84, 16, Auto, "Data validation", "Arial", 13, R, On},
     {"pnlDataPacketOK", "tabEncPos", 16, 265, 73, 25, Fixed, "VALID", "Arial", 13, R, On},
     {"lblCRC", "tabEncPos", 16, 296, 56, 15, Auto, "CRC: ...", "Consolas", 13, R, On},
-    {"Label7", "tabEncPos", 262, 341, 145, 32, Auto, "Recording duration (sec) \n(0 = no limit)", "Arial", 13, R,
-     On},
+    {"Label7", "tabEncPos", 262, 341, 145, 32, Auto, "Recording duration (sec) \n(0 = no limit)",
+     "Arial", 13, R, On},
     {"seCasShranjevanja", "tabEncPos", 413, 347, 76, 26, Fixed, "20", "Arial", 13, R, On},
-    {"cbShranjujMeritvePos", "tabEncPos", 16, 356, 207, 17, Fixed, "Record position to file", "Arial", 13, R, On},
+    {"cbShranjujMeritvePos", "tabEncPos", 16, 356, 207, 17, Fixed, "Record position to file",
+     "Arial", 13, R, On},
     {"mmShranjujIme", "tabEncPos", 16, 379, 473, 70, Fixed, "", "Arial", 13, R, On},
-    {"lblShraniElapsedTimeMs", "tabEncPos", 16, 455, 321, 15, Fixed, "Elapsed Time", "Arial", 13, R, On},
-    {"cbPosPlot", "tabEncPos", 544, 73, 169, 17, Fixed, "Plot position over time", "Arial", 13, R, On},
+    {"lblShraniElapsedTimeMs", "tabEncPos", 16, 455, 321, 15, Fixed, "Elapsed Time", "Arial", 13, R,
+     On},
+    {"cbPosPlot", "tabEncPos", 544, 73, 169, 17, Fixed, "Plot position over time", "Arial", 13, R,
+     On},
     {"btnChartPosSave", "tabEncPos", 885, 69, 75, 25, Fixed, "Save chart", "Arial", 13, R, On},
     {"btnChartPosClear", "tabEncPos", 966, 69, 75, 25, Fixed, "Clear chart", "Arial", 13, R, On},
     {"chartPosition", "tabEncPos", 528, 96, 513, 379, Fixed, nullptr, "Arial", 13, R, On},
     // Page "Status".
-    {"Label3", "tabEncStatus", 208, 96, 166, 16, Auto, "Encoder detailed status (bin)", "Arial", 13, R, On},
+    {"Label3", "tabEncStatus", 208, 96, 166, 16, Auto, "Encoder detailed status (bin)", "Arial", 13,
+     R, On},
     {"lblEncDetStatBin", "tabEncStatus", 208, 123, 21, 15, Auto, "...", "Consolas", 13, R, On},
     {"GroupBox5", "tabEncStatus", 488, 96, 273, 281, Fixed, " Encoder Status ", "Arial", 13, R, On},
     {"pnlSb7", "GroupBox5", 20, 26, 206, 24, Fixed, "reserved", "Tahoma", 11, R, On},
-    {"pnlSb6", "GroupBox5", 20, 56, 206, 24, Fixed, "Air gap too big. Install closer.", "Tahoma", 11, R, On},
-    {"pnlSb5", "GroupBox5", 20, 86, 206, 24, Fixed, "No signal. Check alignment.", "Tahoma", 11, R, On},
+    {"pnlSb6", "GroupBox5", 20, 56, 206, 24, Fixed, "Air gap too big. Install closer.", "Tahoma",
+     11, R, On},
+    {"pnlSb5", "GroupBox5", 20, 86, 206, 24, Fixed, "No signal. Check alignment.", "Tahoma", 11, R,
+     On},
     {"pnlSb4", "GroupBox5", 20, 116, 206, 24, Fixed, "Temperature warning.", "Tahoma", 11, R, On},
     {"pnlSb3", "GroupBox5", 20, 146, 206, 24, Fixed, "reserved", "Tahoma", 11, R, On},
     {"pnlSb2", "GroupBox5", 20, 176, 206, 24, Fixed, "reserved", "Tahoma", 11, R, On},
     {"pnlSb1", "GroupBox5", 20, 206, 206, 24, Fixed, "reserved", "Tahoma", 11, R, On},
-    {"pnlSb0", "GroupBox5", 20, 236, 206, 24, Fixed, "Velocity too high. Move slower.", "Tahoma", 11, R, On},
+    {"pnlSb0", "GroupBox5", 20, 236, 206, 24, Fixed, "Velocity too high. Move slower.", "Tahoma",
+     11, R, On},
 };
 
 // What the control shows as its caption, whatever its kind.
@@ -188,8 +209,8 @@ TEST_F(Layout, EveryControlAsDesigned) {
         if (container->parentWidget() == form_->Pages->currentWidget()->parentWidget())
             container = form_->Pages->currentWidget();
         EXPECT_TRUE(container->rect().contains(w->geometry()))
-            << "geometry " << w->x() << "," << w->y() << " " << w->width() << "x" << w->height() << " in "
-            << container->width() << "x" << container->height();
+            << "geometry " << w->x() << "," << w->y() << " " << w->width() << "x" << w->height()
+            << " in " << container->width() << "x" << container->height();
 
         if (r.text) {
             EXPECT_EQ(ShownText(w), QString::fromUtf8(r.text)) << qPrintable(ShownText(w));
@@ -291,14 +312,16 @@ TEST_F(Layout, WindowIsFixedWithCloseButtonOnly) {
     EXPECT_EQ(form_->maximumSize(), QSize(1068, 652));
 
     const Qt::WindowFlags flags = form_->windowFlags();
-    EXPECT_TRUE(flags.testFlag(Qt::CustomizeWindowHint)) << "without it the platform adds its own buttons";
+    EXPECT_TRUE(flags.testFlag(Qt::CustomizeWindowHint))
+        << "without it the platform adds its own buttons";
     EXPECT_TRUE(flags.testFlag(Qt::WindowTitleHint));
     EXPECT_TRUE(flags.testFlag(Qt::WindowSystemMenuHint));
     EXPECT_TRUE(flags.testFlag(Qt::WindowCloseButtonHint));
     EXPECT_FALSE(flags.testFlag(Qt::WindowMinimizeButtonHint));
     EXPECT_FALSE(flags.testFlag(Qt::WindowMaximizeButtonHint));
 
-    EXPECT_TRUE(form_->windowTitle().startsWith(QStringLiteral("Quorvane® for K740-3T and TQ55 SPI encoders")))
+    EXPECT_TRUE(form_->windowTitle().startsWith(
+        QStringLiteral("Quorvane® for K740-3T and TQ55 SPI encoders")))
         << qPrintable(form_->windowTitle());
     const QList<QSize> iconSizes = form_->windowIcon().availableSizes();
     EXPECT_TRUE(iconSizes.contains(QSize(32, 32)));
@@ -306,7 +329,8 @@ TEST_F(Layout, WindowIsFixedWithCloseButtonOnly) {
 
     EXPECT_TRUE(form_->autoFillBackground());
     EXPECT_EQ(form_->palette().color(QPalette::Window), QColor(Qt::white));
-    EXPECT_EQ(form_->grab().toImage().pixel(4, 648), QColor(Qt::white).rgb()) << "below the page control";
+    EXPECT_EQ(form_->grab().toImage().pixel(4, 648), QColor(Qt::white).rgb())
+        << "below the page control";
 }
 
 TEST_F(Layout, TabsAfterStartUp) {
@@ -358,8 +382,8 @@ TEST_F(Layout, ListsAndRadioGroups) {
     const GroupRow groups[] = {
         {"configuration",
          form_->rgEncoderConfiguration,
-         {"SPA - Simple mode 3.3 V LVTTL", "SPB - Advanced mode 3.3 V LVTTL", "SPC - Simple mode 5 V TTL",
-          "SPD - Advanced mode 5 V TTL"},
+         {"SPA - Simple mode 3.3 V LVTTL", "SPB - Advanced mode 3.3 V LVTTL",
+          "SPC - Simple mode 5 V TTL", "SPD - Advanced mode 5 V TTL"},
          -1},
         {"resolution", form_->rgEncoderResolution, {"xxB - Binary", "2D0 - 1 um"}, 0},
     };
@@ -462,18 +486,18 @@ TEST_F(Layout, PanelColoursAndBevels) {
         const QRgb light = p->palette().color(QPalette::Light).rgb();
         const QRgb corner = img.pixel(0, 0);
         switch (r.bevel) {
-        case Bevel::None:
-            EXPECT_EQ(corner, ToQColor(r.color).rgb());
-            break;
-        case Bevel::Lowered:
-            EXPECT_EQ(corner, dark);
-            EXPECT_EQ(img.pixel(img.width() - 1, img.height() - 1), light);
-            EXPECT_EQ(img.pixel(1, 1), ToQColor(r.color).rgb());
-            break;
-        case Bevel::RaisedInLoweredOut:
-            EXPECT_EQ(corner, dark);
-            EXPECT_EQ(img.pixel(1, 1), light);
-            break;
+            case Bevel::None:
+                EXPECT_EQ(corner, ToQColor(r.color).rgb());
+                break;
+            case Bevel::Lowered:
+                EXPECT_EQ(corner, dark);
+                EXPECT_EQ(img.pixel(img.width() - 1, img.height() - 1), light);
+                EXPECT_EQ(img.pixel(1, 1), ToQColor(r.color).rgb());
+                break;
+            case Bevel::RaisedInLoweredOut:
+                EXPECT_EQ(corner, dark);
+                EXPECT_EQ(img.pixel(1, 1), light);
+                break;
         }
     }
     EXPECT_EQ(form_->lbl1->FontColor(), clNavy);
@@ -519,9 +543,11 @@ TEST_F(Layout, LogoAndTooltips) {
     EXPECT_EQ(logo->pixmap().size(), QSize(126, 31));
     EXPECT_TRUE(logo->hasScaledContents());
     EXPECT_EQ(logo->cursor().shape(), Qt::PointingHandCursor);
-    EXPECT_TRUE(logo->toolTip().startsWith(QStringLiteral("Double click to visit https://"))) << qPrintable(logo->toolTip());
+    EXPECT_TRUE(logo->toolTip().startsWith(QStringLiteral("Double click to visit https://")))
+        << qPrintable(logo->toolTip());
     EXPECT_TRUE(logo->text().isEmpty());
-    EXPECT_EQ(form_->btnZero->toolTip(), QStringLiteral("Set current position as zero. This is not stored in the encoder."));
+    EXPECT_EQ(form_->btnZero->toolTip(),
+              QStringLiteral("Set current position as zero. This is not stored in the encoder."));
 }
 
 TEST_F(Layout, KeyboardOrder) {
@@ -533,12 +559,13 @@ TEST_F(Layout, KeyboardOrder) {
     TRadioGroup* res = form_->rgEncoderResolution;
     const OrderRow rows[] = {
         {"system_config",
-         {form_->mmLog, form_->cmbFreqSPI, form_->seEncoderReadInterval, form_->rbPwr33v, form_->rbPwrOff,
-          form_->rbPwr5v, form_->Button1, cfg->Button(0), cfg->Button(1), cfg->Button(2), cfg->Button(3),
-          res->Button(0), res->Button(1), form_->cbLogComm}},
+         {form_->mmLog, form_->cmbFreqSPI, form_->seEncoderReadInterval, form_->rbPwr33v,
+          form_->rbPwrOff, form_->rbPwr5v, form_->Button1, cfg->Button(0), cfg->Button(1),
+          cfg->Button(2), cfg->Button(3), res->Button(0), res->Button(1), form_->cbLogComm}},
         {"position",
          {form_->chartPosition, form_->cbPosPlot, form_->btnChartPosClear, form_->btnChartPosSave,
-          form_->cbShranjujMeritvePos, form_->mmShranjujIme, form_->seCasShranjevanja, form_->btnZero}},
+          form_->cbShranjujMeritvePos, form_->mmShranjujIme, form_->seCasShranjevanja,
+          form_->btnZero}},
     };
     for (const OrderRow& r : rows) {
         SCOPED_TRACE(r.page);
@@ -561,7 +588,8 @@ TEST_F(Layout, KeyboardOrder) {
         ASSERT_EQ(seen.size(), r.order.size());
         for (std::size_t i = 0; i < seen.size(); ++i)
             EXPECT_EQ(seen[i]->objectName(), r.order[i]->objectName()) << "position " << i;
-        for (QWidget* o : r.order) EXPECT_NE(o->focusPolicy() & Qt::TabFocus, 0) << qPrintable(o->objectName());
+        for (QWidget* o : r.order)
+            EXPECT_NE(o->focusPolicy() & Qt::TabFocus, 0) << qPrintable(o->objectName());
     }
 }
 
@@ -572,7 +600,8 @@ TEST_F(Layout, LabelsShowPlainText) {
     EXPECT_EQ(form_->lblComPort->text(), markup);
     EXPECT_EQ(form_->lblComPort->textFormat(), Qt::PlainText);
     EXPECT_EQ(form_->Image1->textFormat(), Qt::PlainText);
-    for (TLabel* l : form_->findChildren<TLabel*>()) EXPECT_EQ(l->textFormat(), Qt::PlainText) << qPrintable(l->objectName());
+    for (TLabel* l : form_->findChildren<TLabel*>())
+        EXPECT_EQ(l->textFormat(), Qt::PlainText) << qPrintable(l->objectName());
 }
 
 struct FaceRow {

@@ -24,13 +24,15 @@ constexpr std::array<std::pair<const char*, const char*>, 6> kSubstitutes{{
 
 QString FontSubstituteFor(const QString& family) {
     for (const auto& [face, substitute] : kSubstitutes)
-        if (family.compare(QLatin1String(face), Qt::CaseInsensitive) == 0) return QString::fromLatin1(substitute);
+        if (family.compare(QLatin1String(face), Qt::CaseInsensitive) == 0)
+            return QString::fromLatin1(substitute);
     return {};
 }
 
 void InstallFontSubstitutes() {
     for (const auto& [face, substitute] : kSubstitutes) {
         const QString name = QString::fromLatin1(face);
-        if (!QFontDatabase::hasFamily(name)) QFont::insertSubstitution(name, QString::fromLatin1(substitute));
+        if (!QFontDatabase::hasFamily(name))
+            QFont::insertSubstitution(name, QString::fromLatin1(substitute));
     }
 }

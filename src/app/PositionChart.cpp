@@ -8,8 +8,10 @@
 #include <QPainter>
 #include <QPen>
 #include <QRubberBand>
+#include <QTimer>
 #include <QValueAxis>
 #include <cmath>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <stdexcept>
@@ -19,6 +21,8 @@ namespace {
 
 constexpr TColor kZoomPen = 0x8000FF;  // pink
 constexpr int kLineWidth = 2;
+// The series follow the points at this pace at most, however fast readings come.
+constexpr int kFrameMs = 25;
 
 QPen LinePen(TColor color) {
     return QPen(ToQColor(color), kLineWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
@@ -68,13 +72,14 @@ struct TPositionChart::Impl {
         double x, y;
         TColor color;
     };
-    // A run of points of one colour. Every run but the first also holds the
-    // last point of the run before it, so its first segment leads from there
-    // and the line stays continuous across colour changes.
+    // A run of points of one colour, drawn by one series. Every run but the
+    // first also draws from the last point of the run before it, so its first
+    // segment leads from there and the line stays continuous.
     struct Run {
-        QLineSeries* series;
         TColor color;
-        int own;  // points of this run, without the borrowed one
+        std::int64_t begin, end;  // its own points, as serial numbers
+        QLineSeries* series = nullptr;
+        bool dirty = true;
     };
 
     QChart* chart = nullptr;
@@ -82,15 +87,27 @@ struct TPositionChart::Impl {
     QValueAxis* axisY = nullptr;
     QValueAxis* axisRight = nullptr;
     QRubberBand* rubberBand = nullptr;
+    QTimer frame;
 
-    std::deque<Point> points;  // the truth; the series only draw it
+    // The truth. Points carry serial numbers: the front one is `first`.
+    std::deque<Point> points;
+    std::int64_t first = 0;
     std::deque<Run> runs;
-    std::vector<QLineSeries*> spare;  // emptied series kept for the next run
     WindowExtreme<std::less<double>> minX, minY;
     WindowExtreme<std::greater<double>> maxX, maxY;
+
+    // Every change of a series' points makes the chart recompute the whole
+    // path of that series, and every change of a range does so for all of
+    // them. So the series follow the points at most once a frame, and only
+    // the runs that changed are given their points again.
+    bool pending = false;
+    std::vector<QLineSeries*> released;  // still to be emptied
+    std::vector<QLineSeries*> spare;     // empty, ready for the next run
     // While the user has zoomed in, the view is his and the automatic ranges
     // wait until he zooms out again.
     bool zoomed = false;
+
+    const Point& At(std::int64_t serial) const { return points[static_cast<std::size_t>(serial - first)]; }
 
     QLineSeries* TakeSeries(TColor color) {
         QLineSeries* s;
@@ -109,9 +126,32 @@ struct TPositionChart::Impl {
         return s;
     }
 
-    void ReleaseSeries(QLineSeries* s) {
-        s->clear();
-        spare.push_back(s);
+    void Release(Run& r) {
+        if (r.series) released.push_back(r.series);
+        r.series = nullptr;
+    }
+
+    void Sync() {
+        if (!pending) return;
+        pending = false;
+        for (QLineSeries* s : released) {
+            s->clear();
+            spare.push_back(s);
+        }
+        released.clear();
+        QList<QPointF> list;
+        for (Run& r : runs) {
+            if (!r.dirty) continue;
+            r.dirty = false;
+            if (!r.series) r.series = TakeSeries(r.color);
+            list.clear();
+            for (std::int64_t i = std::max(r.begin - 1, first); i < r.end; ++i) {
+                const Point& p = At(i);
+                list.append(QPointF(p.x, p.y));
+            }
+            r.series->replace(list);
+        }
+        ApplyRanges();
     }
 
     void ApplyRanges() {
@@ -145,7 +185,8 @@ TPositionChart::TPositionChart(QWidget* parent) : QChartView(new QChart, parent)
     c->setDropShadowEnabled(false);
     c->setBackgroundRoundness(0);
     c->setBackgroundBrush(Qt::white);
-    c->setBackgroundPen(QPen(ToQColor(clSilver), 1));
+    // Two pixels on the edge, so one full pixel of it lies inside the control.
+    c->setBackgroundPen(QPen(ToQColor(clSilver), 2));
     c->layout()->setContentsMargins(0, 0, 0, 0);
     c->setMargins(QMargins(6, 10, 6, 6));
     setFrameShape(QFrame::NoFrame);
@@ -186,6 +227,13 @@ TPositionChart::TPositionChart(QWidget* parent) : QChartView(new QChart, parent)
     d->axisY->setTickInterval(1);
     d->ApplyRanges();
 
+    d->frame.setSingleShot(true);
+    d->frame.setInterval(kFrameMs);
+    connect(&d->frame, &QTimer::timeout, this, [this] {
+        // A hidden chart catches up when it is next painted.
+        if (isVisible()) d->Sync();
+    });
+
     setRubberBand(QChartView::RectangleRubberBand);
     // Qt draws its own rubber band in the style's colours; the zoom rectangle
     // is a pink outline inverted against what lies beneath.
@@ -208,7 +256,19 @@ bool TPositionChart::eventFilter(QObject* watched, QEvent* event) {
     return QChartView::eventFilter(watched, event);
 }
 
+void TPositionChart::paintEvent(QPaintEvent* event) {
+    // Whatever draws the chart, the screen or a snapshot, sees every point.
+    d->Sync();
+    QChartView::paintEvent(event);
+}
+
+void TPositionChart::mousePressEvent(QMouseEvent* event) {
+    d->Sync();  // zooming works on the ranges the user sees
+    QChartView::mousePressEvent(event);
+}
+
 void TPositionChart::mouseReleaseEvent(QMouseEvent* event) {
+    d->Sync();
     // Zooming out goes all the way back to the automatic ranges; stepping out
     // by halves would leave a stale, frozen view while readings move on.
     if (event->button() == Qt::RightButton && rubberBand() != QChartView::NoRubberBand) {
@@ -222,27 +282,25 @@ void TPositionChart::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton && d->chart->isZoomed()) d->zoomed = true;
 }
 
+void TPositionChart::Changed() {
+    d->pending = true;
+    if (!d->frame.isActive()) d->frame.start();
+}
+
 void TPositionChart::AddPoint(double x, double y, TColor color) {
-    const bool continues = !d->runs.empty() && d->runs.back().color == color;
-    if (continues) {
-        d->runs.back().series->append(x, y);
-        ++d->runs.back().own;
-    } else {
-        QLineSeries* s = d->TakeSeries(color);
-        if (d->points.empty()) {
-            s->append(x, y);
-        } else {
-            const Impl::Point& last = d->points.back();
-            s->replace(QList<QPointF>{QPointF(last.x, last.y), QPointF(x, y)});
-        }
-        d->runs.push_back({s, color, 1});
-    }
+    const std::int64_t serial = d->first + static_cast<std::int64_t>(d->points.size());
     d->points.push_back({x, y, color});
+    if (!d->runs.empty() && d->runs.back().color == color) {
+        ++d->runs.back().end;
+        d->runs.back().dirty = true;
+    } else {
+        d->runs.push_back({color, serial, serial + 1});
+    }
     d->minX.Push(x);
     d->maxX.Push(x);
     d->minY.Push(y);
     d->maxY.Push(y);
-    d->ApplyRanges();
+    Changed();
 }
 
 int TPositionChart::Count() const { return static_cast<int>(d->points.size()); }
@@ -251,33 +309,31 @@ void TPositionChart::DeleteFirst() {
     if (d->points.empty()) return;
     const Impl::Point gone = d->points.front();
     d->points.pop_front();
+    ++d->first;
     d->minX.Pop(gone.x);
     d->maxX.Pop(gone.x);
     d->minY.Pop(gone.y);
     d->maxY.Pop(gone.y);
-    Impl::Run& first = d->runs.front();
-    if (first.own > 1) {
-        first.series->remove(0);
-        --first.own;
-    } else {
-        d->ReleaseSeries(first.series);
+    if (d->runs.front().end <= d->first) {
+        d->Release(d->runs.front());
         d->runs.pop_front();
-        // The next run borrowed the point just deleted; no segment leads to
-        // what is now the first point.
-        if (!d->runs.empty()) d->runs.front().series->remove(0);
     }
-    d->ApplyRanges();
+    // The front run lost its first point, or the point it borrowed: no
+    // segment leads to what is now the first point.
+    if (!d->runs.empty()) d->runs.front().dirty = true;
+    Changed();
 }
 
 void TPositionChart::Clear() {
-    for (const Impl::Run& r : d->runs) d->ReleaseSeries(r.series);
+    for (Impl::Run& r : d->runs) d->Release(r);
     d->runs.clear();
+    d->first += static_cast<std::int64_t>(d->points.size());
     d->points.clear();
     d->minX.Clear();
     d->maxX.Clear();
     d->minY.Clear();
     d->maxY.Clear();
-    d->ApplyRanges();
+    Changed();
 }
 
 double TPositionChart::XAt(int i) const { return d->points.at(static_cast<std::size_t>(i)).x; }

@@ -30,10 +30,13 @@ public:
     int SeriesCount() const { return 1; }
 
 protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void Changed();  // the points changed; the series follow soon
     struct Impl;
     std::unique_ptr<Impl> d;
 };

@@ -11,7 +11,9 @@
 
 // Outside any namespace: the resource initialiser is a global function, and
 // the resources sit in a static library the linker would otherwise drop.
-static void InitLayoutResources() { Q_INIT_RESOURCE(resources); }
+static void InitLayoutResources() {
+    Q_INIT_RESOURCE(resources);
+}
 
 namespace {
 
@@ -36,8 +38,8 @@ W* Place(W* w, const char* name, int left, int top, int width, int height) {
 }
 
 // A label that sizes itself to its text.
-TLabel* MakeLabel(QWidget* parent, const char* name, const QString& caption, int left, int top, int width,
-                  int height, const QFont* font = nullptr) {
+TLabel* MakeLabel(QWidget* parent, const char* name, const QString& caption, int left, int top,
+                  int width, int height, const QFont* font = nullptr) {
     auto* l = Place(new TLabel(parent, caption), name, left, top, width, height);
     if (font) l->setFont(*font);
     // Its width is that of its text in the face actually used, as it will be
@@ -47,9 +49,10 @@ TLabel* MakeLabel(QWidget* parent, const char* name, const QString& caption, int
 }
 
 // A label of fixed size: the text is aligned within the designed box.
-TLabel* MakeFixedLabel(QWidget* parent, const char* name, const QString& caption, int left, int top, int width,
-                       int height, Qt::Alignment align, const QFont* font = nullptr) {
-    auto* l = Place(new TLabel(parent, caption, /*autoSize*/ false), name, left, top, width, height);
+TLabel* MakeFixedLabel(QWidget* parent, const char* name, const QString& caption, int left, int top,
+                       int width, int height, Qt::Alignment align, const QFont* font = nullptr) {
+    auto* l =
+        Place(new TLabel(parent, caption, /*autoSize*/ false), name, left, top, width, height);
     if (font) l->setFont(*font);
     l->setAlignment(align);
     return l;
@@ -114,7 +117,8 @@ void TMainForm::CreateControls() {
 
     pnl1Top = MakePanel(this, "pnl1Top", 0, 0, 1068, 63, clWhite, TPanel::Bevel::None);
     pnl2Mid = MakePanel(this, "pnl2Mid", 0, 63, 1068, 8, 0x4080FF, TPanel::Bevel::None);
-    pnlPosition = MakePanel(this, "pnlPosition", 8, 76, 1052, 49, clBtnFace, TPanel::Bevel::Lowered);
+    pnlPosition =
+        MakePanel(this, "pnlPosition", 8, 76, 1052, 49, clBtnFace, TPanel::Bevel::Lowered);
 
     Pages = Place(new QTabWidget(this), "Pages", 8, 131, 1052, 513);
     Pages->setTabPosition(QTabWidget::North);
@@ -126,19 +130,22 @@ void TMainForm::CreateControls() {
     Image1->setPixmap(QPixmap(QStringLiteral(":/logo.png")));
     Image1->setScaledContents(true);
     Image1->setCursor(Qt::PointingHandCursor);
-    Image1->setToolTip(QStringLiteral("Double click to visit ") + QString::fromLatin1(kMakerAddress));
+    Image1->setToolTip(QStringLiteral("Double click to visit ") +
+                       QString::fromLatin1(kMakerAddress));
 
     const QFont titleFont = Face("Arial", 21, true, true);
-    lbl1 = MakeLabel(pnl1Top, "lbl1", QStringLiteral("Quorvane Encoder diagnostics tool - TQ55 SPI "), 50,
-                     20, 481, 24, &titleFont);
+    lbl1 =
+        MakeLabel(pnl1Top, "lbl1", QStringLiteral("Quorvane Encoder diagnostics tool - TQ55 SPI "),
+                  50, 20, 481, 24, &titleFont);
     lbl1->SetFontColor(clNavy);
 
     // ---- position panel -----------------------------------------------------------
     const QFont posFont = Face("Tahoma", 29, true);
-    lblPosUnit = MakeFixedLabel(pnlPosition, "lblPosUnit", QStringLiteral("Position in units"), 20, 6, 941, 38,
-                                Qt::AlignHCenter | Qt::AlignTop, &posFont);
+    lblPosUnit = MakeFixedLabel(pnlPosition, "lblPosUnit", QStringLiteral("Position in units"), 20,
+                                6, 941, 38, Qt::AlignHCenter | Qt::AlignTop, &posFont);
     lblPosUnit->SetFontColor(clNavy);
-    pnlCommActive = MakePanel(pnlPosition, "pnlCommActive", 1033, 18, 12, 12, 0x004400, TPanel::Bevel::Lowered);
+    pnlCommActive =
+        MakePanel(pnlPosition, "pnlCommActive", 1033, 18, 12, 12, 0x004400, TPanel::Bevel::Lowered);
 
     // ---- pages ----------------------------------------------------------------------
     tabSysCfg = MakePage(Pages, "tabSysCfg", QStringLiteral("  System Config  "), arial13);
@@ -146,8 +153,10 @@ void TMainForm::CreateControls() {
     tabEncStatus = MakePage(Pages, "tabEncStatus", QStringLiteral("  Status  "), arial13);
 
     // ---- page "System Config" -----------------------------------------------------
-    Button1 = Place(new QPushButton(QStringLiteral("Clear log"), tabSysCfg), "Button1", 952, 10, 89, 22);
-    cbLogComm = Place(new QCheckBox(QStringLiteral("Log Comm"), tabSysCfg), "cbLogComm", 832, 15, 97, 17);
+    Button1 =
+        Place(new QPushButton(QStringLiteral("Clear log"), tabSysCfg), "Button1", 952, 10, 89, 22);
+    cbLogComm =
+        Place(new QCheckBox(QStringLiteral("Log Comm"), tabSysCfg), "cbLogComm", 832, 15, 97, 17);
     lbl2 = MakeLabel(tabSysCfg, "lbl2", QStringLiteral("Diagnostic log"), 600, 16, 82, 16);
     mmLog = Place(new QPlainTextEdit(tabSysCfg), "mmLog", 600, 38, 441, 443);
     mmLog->setFont(Face("Arial Narrow", 11));
@@ -155,30 +164,34 @@ void TMainForm::CreateControls() {
     mmLog->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     mmLog->setLineWrapMode(QPlainTextEdit::WidgetWidth);
 
-    grpInterfaceInfo = Place(new QGroupBox(QStringLiteral(" Interface info "), tabSysCfg), "grpInterfaceInfo",
-                             16, 23, 217, 106);
-    grpEncClk = Place(new QGroupBox(QStringLiteral(" Encoder frequency"), tabSysCfg), "grpEncClk", 16, 148,
-                      217, 149);
-    grpEncPower = Place(new QGroupBox(QStringLiteral(" Encoder power supply"), tabSysCfg), "grpEncPower", 16,
-                        328, 217, 129);
+    grpInterfaceInfo = Place(new QGroupBox(QStringLiteral(" Interface info "), tabSysCfg),
+                             "grpInterfaceInfo", 16, 23, 217, 106);
+    grpEncClk = Place(new QGroupBox(QStringLiteral(" Encoder frequency"), tabSysCfg), "grpEncClk",
+                      16, 148, 217, 149);
+    grpEncPower = Place(new QGroupBox(QStringLiteral(" Encoder power supply"), tabSysCfg),
+                        "grpEncPower", 16, 328, 217, 129);
 
-    rgEncoderConfiguration = Place(new TRadioGroup(tabSysCfg, QStringLiteral(" Encoder configuration "),
-                                                   {QStringLiteral("SPA - Simple mode 3.3 V LVTTL"),
-                                                    QStringLiteral("SPB - Advanced mode 3.3 V LVTTL"),
-                                                    QStringLiteral("SPC - Simple mode 5 V TTL"),
-                                                    QStringLiteral("SPD - Advanced mode 5 V TTL")}),
-                                   "rgEncoderConfiguration", 288, 148, 273, 149);
+    rgEncoderConfiguration =
+        Place(new TRadioGroup(tabSysCfg, QStringLiteral(" Encoder configuration "),
+                              {QStringLiteral("SPA - Simple mode 3.3 V LVTTL"),
+                               QStringLiteral("SPB - Advanced mode 3.3 V LVTTL"),
+                               QStringLiteral("SPC - Simple mode 5 V TTL"),
+                               QStringLiteral("SPD - Advanced mode 5 V TTL")}),
+              "rgEncoderConfiguration", 288, 148, 273, 149);
     rgEncoderConfiguration->setEnabled(false);  // only the detection selects it
-    rgEncoderResolution = Place(new TRadioGroup(tabSysCfg, QStringLiteral(" Encoder resolution "),
-                                                {QStringLiteral("xxB - Binary"), QStringLiteral("2D0 - 1 um")}),
-                                "rgEncoderResolution", 288, 328, 273, 89);
+    rgEncoderResolution =
+        Place(new TRadioGroup(tabSysCfg, QStringLiteral(" Encoder resolution "),
+                              {QStringLiteral("xxB - Binary"), QStringLiteral("2D0 - 1 um")}),
+              "rgEncoderResolution", 288, 328, 273, 89);
     rgEncoderResolution->SetItemIndex(0);  // before the events are wired: raises nothing
     rgEncoderResolution->setEnabled(false);
 
-    lblComPort = MakeLabel(grpInterfaceInfo, "lblComPort", QStringLiteral("Com Port"), 19, 25, 53, 16, &tahoma13);
-    lblInterfaceVer = MakeLabel(grpInterfaceInfo, "lblInterfaceVer", QStringLiteral("Version"), 19, 49, 43, 16, &tahoma13);
-    lblInterfaceSerial = MakeLabel(grpInterfaceInfo, "lblInterfaceSerial", QStringLiteral("Serial number"), 19,
-                                   74, 81, 16, &tahoma13);
+    lblComPort = MakeLabel(grpInterfaceInfo, "lblComPort", QStringLiteral("Com Port"), 19, 25, 53,
+                           16, &tahoma13);
+    lblInterfaceVer = MakeLabel(grpInterfaceInfo, "lblInterfaceVer", QStringLiteral("Version"), 19,
+                                49, 43, 16, &tahoma13);
+    lblInterfaceSerial = MakeLabel(grpInterfaceInfo, "lblInterfaceSerial",
+                                   QStringLiteral("Serial number"), 19, 74, 81, 16, &tahoma13);
 
     Label6 = MakeLabel(grpEncClk, "Label6", QStringLiteral("SPI CLK frequency"), 19, 24, 110, 16);
     cmbFreqSPI = Place(new QComboBox(grpEncClk), "cmbFreqSPI", 19, 45, 182, 24);
@@ -189,17 +202,21 @@ void TMainForm::CreateControls() {
                           QStringLiteral("7 =  6 MHz"), QStringLiteral("8 = 12 MHz")});
     cmbFreqSPI->setMaxVisibleItems(8);
     cmbFreqSPI->setCurrentIndex(5);
-    Label5 = MakeLabel(grpEncClk, "Label5", QStringLiteral("Delay between readings (ms)"), 19, 84, 168, 16);
-    seEncoderReadInterval =
-        Place(new TSpinEdit(grpEncClk, 70, 1, 10000, 10), "seEncoderReadInterval", 19, 106, 182, 26);
+    Label5 = MakeLabel(grpEncClk, "Label5", QStringLiteral("Delay between readings (ms)"), 19, 84,
+                       168, 16);
+    seEncoderReadInterval = Place(new TSpinEdit(grpEncClk, 70, 1, 10000, 10),
+                                  "seEncoderReadInterval", 19, 106, 182, 26);
 
-    rbPwr5v = Place(new QRadioButton(QStringLiteral("5 V"), grpEncPower), "rbPwr5v", 19, 32, 41, 17);
+    rbPwr5v =
+        Place(new QRadioButton(QStringLiteral("5 V"), grpEncPower), "rbPwr5v", 19, 32, 41, 17);
     rbPwr5v->setChecked(true);
-    rbPwr33v = Place(new QRadioButton(QStringLiteral("3.3 V"), grpEncPower), "rbPwr33v", 73, 32, 55, 17);
+    rbPwr33v =
+        Place(new QRadioButton(QStringLiteral("3.3 V"), grpEncPower), "rbPwr33v", 73, 32, 55, 17);
     rbPwr33v->setEnabled(false);  // the box cannot supply 3.3 V
-    rbPwrOff = Place(new QRadioButton(QStringLiteral("OFF"), grpEncPower), "rbPwrOff", 144, 32, 52, 17);
-    lblEncPwrStatus = MakeLabel(grpEncPower, "lblEncPwrStatus", QStringLiteral("Encoder supply status"), 19, 72,
-                                130, 16);
+    rbPwrOff =
+        Place(new QRadioButton(QStringLiteral("OFF"), grpEncPower), "rbPwrOff", 144, 32, 52, 17);
+    lblEncPwrStatus = MakeLabel(grpEncPower, "lblEncPwrStatus",
+                                QStringLiteral("Encoder supply status"), 19, 72, 130, 16);
 
     // Group boxes take no focus in Qt: their focusable contents stand in.
     ChainTabOrder({mmLog, cmbFreqSPI, seEncoderReadInterval, rbPwr33v, rbPwrOff, rbPwr5v, Button1,
@@ -209,48 +226,63 @@ void TMainForm::CreateControls() {
 
     // ---- page "Position" ----------------------------------------------------------
     lbl3 = MakeLabel(tabEncPos, "lbl3", QStringLiteral("Encoder raw data (hex)"), 16, 32, 134, 16);
-    lblEncPosRawHex = MakeLabel(tabEncPos, "lblEncPosRawHex", QStringLiteral("..."), 16, 59, 21, 15, &consolas13);
-    Label1 = MakeLabel(tabEncPos, "Label1", QStringLiteral("Encoder raw data (bin)"), 16, 86, 130, 16);
-    lblEncPosRawBin = MakeLabel(tabEncPos, "lblEncPosRawBin", QStringLiteral("..."), 16, 112, 21, 15, &consolas13);
-    Label2 = MakeLabel(tabEncPos, "Label2", QStringLiteral("Encoder decoded postion data"), 16, 139, 176, 16);
-    lblEncPosRawDecoded = MakeLabel(tabEncPos, "lblEncPosRawDecoded", QStringLiteral("..."), 16, 166, 21, 15, &consolas13);
-    btnZero = Place(new QPushButton(QStringLiteral("Zero"), tabEncPos), "btnZero", 376, 183, 75, 35);
-    btnZero->setToolTip(QStringLiteral("Set current position as zero. This is not stored in the encoder."));
+    lblEncPosRawHex =
+        MakeLabel(tabEncPos, "lblEncPosRawHex", QStringLiteral("..."), 16, 59, 21, 15, &consolas13);
+    Label1 =
+        MakeLabel(tabEncPos, "Label1", QStringLiteral("Encoder raw data (bin)"), 16, 86, 130, 16);
+    lblEncPosRawBin = MakeLabel(tabEncPos, "lblEncPosRawBin", QStringLiteral("..."), 16, 112, 21,
+                                15, &consolas13);
+    Label2 = MakeLabel(tabEncPos, "Label2", QStringLiteral("Encoder decoded postion data"), 16, 139,
+                       176, 16);
+    lblEncPosRawDecoded = MakeLabel(tabEncPos, "lblEncPosRawDecoded", QStringLiteral("..."), 16,
+                                    166, 21, 15, &consolas13);
+    btnZero =
+        Place(new QPushButton(QStringLiteral("Zero"), tabEncPos), "btnZero", 376, 183, 75, 35);
+    btnZero->setToolTip(
+        QStringLiteral("Set current position as zero. This is not stored in the encoder."));
     lblZeroPos = MakeFixedLabel(tabEncPos, "lblZeroPos", QStringLiteral("0"), 368, 224, 97, 16,
                                 Qt::AlignHCenter | Qt::AlignTop);
-    lblDataPacketOK = MakeLabel(tabEncPos, "lblDataPacketOK", QStringLiteral("Data validation"), 16, 243, 84, 16);
+    lblDataPacketOK =
+        MakeLabel(tabEncPos, "lblDataPacketOK", QStringLiteral("Data validation"), 16, 243, 84, 16);
     pnlDataPacketOK = MakePanel(tabEncPos, "pnlDataPacketOK", 16, 265, 73, 25, clBtnFace,
                                 TPanel::Bevel::RaisedInnerLoweredOuter, QStringLiteral("VALID"));
-    lblCRC = MakeLabel(tabEncPos, "lblCRC", QStringLiteral("CRC: ..."), 16, 296, 56, 15, &consolas13);
-    Label7 = MakeLabel(tabEncPos, "Label7", QStringLiteral("Recording duration (sec) \n(0 = no limit)"), 262, 341,
-                       145, 32);
-    seCasShranjevanja = Place(new TSpinEdit(tabEncPos, 20, 0, 10000, 1), "seCasShranjevanja", 413, 347, 76, 26);
-    cbShranjujMeritvePos = Place(new QCheckBox(QStringLiteral("Record position to file"), tabEncPos),
-                                 "cbShranjujMeritvePos", 16, 356, 207, 17);
+    lblCRC =
+        MakeLabel(tabEncPos, "lblCRC", QStringLiteral("CRC: ..."), 16, 296, 56, 15, &consolas13);
+    Label7 =
+        MakeLabel(tabEncPos, "Label7", QStringLiteral("Recording duration (sec) \n(0 = no limit)"),
+                  262, 341, 145, 32);
+    seCasShranjevanja =
+        Place(new TSpinEdit(tabEncPos, 20, 0, 10000, 1), "seCasShranjevanja", 413, 347, 76, 26);
+    cbShranjujMeritvePos =
+        Place(new QCheckBox(QStringLiteral("Record position to file"), tabEncPos),
+              "cbShranjujMeritvePos", 16, 356, 207, 17);
     mmShranjujIme = Place(new QPlainTextEdit(tabEncPos), "mmShranjujIme", 16, 379, 473, 70);
     mmShranjujIme->setReadOnly(true);
     mmShranjujIme->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     mmShranjujIme->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     mmShranjujIme->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    lblShraniElapsedTimeMs = MakeFixedLabel(tabEncPos, "lblShraniElapsedTimeMs", QStringLiteral("Elapsed Time"),
-                                            16, 455, 321, 15, Qt::AlignLeft | Qt::AlignTop);
-    cbPosPlot = Place(new QCheckBox(QStringLiteral("Plot position over time"), tabEncPos), "cbPosPlot", 544, 73,
-                      169, 17);
-    btnChartPosSave =
-        Place(new QPushButton(QStringLiteral("Save chart"), tabEncPos), "btnChartPosSave", 885, 69, 75, 25);
-    btnChartPosClear =
-        Place(new QPushButton(QStringLiteral("Clear chart"), tabEncPos), "btnChartPosClear", 966, 69, 75, 25);
+    lblShraniElapsedTimeMs =
+        MakeFixedLabel(tabEncPos, "lblShraniElapsedTimeMs", QStringLiteral("Elapsed Time"), 16, 455,
+                       321, 15, Qt::AlignLeft | Qt::AlignTop);
+    cbPosPlot = Place(new QCheckBox(QStringLiteral("Plot position over time"), tabEncPos),
+                      "cbPosPlot", 544, 73, 169, 17);
+    btnChartPosSave = Place(new QPushButton(QStringLiteral("Save chart"), tabEncPos),
+                            "btnChartPosSave", 885, 69, 75, 25);
+    btnChartPosClear = Place(new QPushButton(QStringLiteral("Clear chart"), tabEncPos),
+                             "btnChartPosClear", 966, 69, 75, 25);
     chartPosition = Place(new TPositionChart(tabEncPos), "chartPosition", 528, 96, 513, 379);
 
     // The panel takes no focus, so the order starts at the chart.
-    ChainTabOrder({chartPosition, cbPosPlot, btnChartPosClear, btnChartPosSave, cbShranjujMeritvePos,
-                   mmShranjujIme, seCasShranjevanja, btnZero});
+    ChainTabOrder({chartPosition, cbPosPlot, btnChartPosClear, btnChartPosSave,
+                   cbShranjujMeritvePos, mmShranjujIme, seCasShranjevanja, btnZero});
 
     // ---- page "Status" ------------------------------------------------------------
-    Label3 = MakeLabel(tabEncStatus, "Label3", QStringLiteral("Encoder detailed status (bin)"), 208, 96, 166, 16);
-    lblEncDetStatBin = MakeLabel(tabEncStatus, "lblEncDetStatBin", QStringLiteral("..."), 208, 123, 21, 15, &consolas13);
-    GroupBox5 = Place(new QGroupBox(QStringLiteral(" Encoder Status "), tabEncStatus), "GroupBox5", 488, 96, 273,
-                      281);
+    Label3 = MakeLabel(tabEncStatus, "Label3", QStringLiteral("Encoder detailed status (bin)"), 208,
+                       96, 166, 16);
+    lblEncDetStatBin = MakeLabel(tabEncStatus, "lblEncDetStatBin", QStringLiteral("..."), 208, 123,
+                                 21, 15, &consolas13);
+    GroupBox5 = Place(new QGroupBox(QStringLiteral(" Encoder Status "), tabEncStatus), "GroupBox5",
+                      488, 96, 273, 281);
     // The digit in a panel's name is the status bit it shows; bit 7 on top.
     const QFont statusFont = Face("Tahoma", 11);
     struct StatusPanel {
@@ -270,8 +302,8 @@ void TMainForm::CreateControls() {
         {&pnlSb0, "pnlSb0", 236, "Velocity too high. Move slower."},
     };
     for (const StatusPanel& s : statusPanels) {
-        *s.member = MakePanel(GroupBox5, s.name, 20, s.top, 206, 24, clSilver, TPanel::Bevel::Lowered,
-                              QString::fromLatin1(s.caption));
+        *s.member = MakePanel(GroupBox5, s.name, 20, s.top, 206, 24, clSilver,
+                              TPanel::Bevel::Lowered, QString::fromLatin1(s.caption));
         (*s.member)->setFont(statusFont);
     }
 

@@ -1,0 +1,76 @@
+// Running the real programs: the simulated box and the tool, as processes.
+#pragma once
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+// The test programs live in build/tests, the programs under test in build/.
+inline QString BuildDir() {
+    return QDir(QCoreApplication::applicationDirPath() + "/..").absolutePath();
+}
+
+// build/k740-sim on a port of a fresh directory, spoken to through its
+// console.
+class SimProcess {
+public:
+    SimProcess(const QString& dir, int port) {
+        proc_.setProgram(BuildDir() + "/k740-sim");
+        proc_.setArguments({"--dir", dir, "--port", QString::number(port)});
+        proc_.start();
+    }
+    ~SimProcess() {
+        if (proc_.state() != QProcess::NotRunning) {
+            proc_.write("quit\n");
+            if (!proc_.waitForFinished(3000)) proc_.kill();
+            proc_.waitForFinished(1000);
+        }
+    }
+    bool WaitReady() { return WaitForLine("k740-sim: COM", 5000); }
+    void Send(const QByteArray& line) { proc_.write(line + "\n"); }
+    // Every command the box received so far.
+    QStringList Commands() {
+        Send("commands");
+        QStringList out;
+        if (!WaitForLine("end of commands", 3000)) return out;
+        for (const QString& l : lines_)
+            if (l.startsWith("cmd: ")) out << l.mid(5);
+        lines_.clear();
+        return out;
+    }
+    bool WaitForLine(const QString& prefix, int deadlineMs) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(deadlineMs);
+        for (;;) {
+            while (proc_.canReadLine()) {
+                const QString l = QString::fromLocal8Bit(proc_.readLine()).trimmed();
+                lines_ << l;
+                if (l.startsWith(prefix)) return true;
+            }
+            if (std::chrono::steady_clock::now() > end) return false;
+            proc_.waitForReadyRead(50);
+        }
+    }
+
+    const QStringList& Lines() const { return lines_; }
+
+private:
+    QProcess proc_;
+    QStringList lines_;
+};
+
+// The real tool, pointed at the simulated ports.
+inline void StartTool(QProcess& tool, const QString& serialDir, bool offscreen = true) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("K740_SERIALCOMM_DIR", serialDir);
+    if (offscreen) env.insert("QT_QPA_PLATFORM", "offscreen");
+    tool.setProcessEnvironment(env);
+    tool.setProgram(BuildDir() + "/Quorvane_for_K740_3T_TQ55_SPI");
+    tool.start();
+}

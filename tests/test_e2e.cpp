@@ -1,0 +1,139 @@
+// End to end: the real tool against the real simulator, as separate processes.
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include "e2e_support.h"
+#include "pty_fixture.h"
+
+namespace {
+
+TEST(EndToEnd, ToolFindsTheSimulatedBoxAndReadsTheEncoder) {
+    QTemporaryDir dir;
+    SimProcess sim(dir.path(), 7);
+    ASSERT_TRUE(sim.WaitReady());
+    QProcess tool;
+    StartTool(tool, dir.path());
+    ASSERT_TRUE(tool.waitForStarted(5000));
+    QStringList commands;
+    const bool reading = WaitFor(
+        [&] {
+            commands = sim.Commands();
+            return commands.count("?06:006") >= 3;
+        },
+        15000, [] { std::this_thread::sleep_for(std::chrono::milliseconds(100)); });
+    EXPECT_TRUE(reading) << commands.join(' ').toStdString();
+    ASSERT_GE(commands.size(), 11);
+    EXPECT_EQ(commands.mid(0, 11),
+              (QStringList{"v", "o", "r", "Cp", "G0:1", "D055", "M5", "m", "V5", "n", "e"}));
+    // Unplugged, the tool goes back to searching and finds the box again.
+    sim.Send("unplug");
+    sim.Send("replug");
+    const qsizetype before = commands.count("v");
+    EXPECT_TRUE(WaitFor([&] { return sim.Commands().count("v") > before; }, 15000,
+                        [] { std::this_thread::sleep_for(std::chrono::milliseconds(100)); }));
+    EXPECT_EQ(tool.state(), QProcess::Running) << tool.readAllStandardError().toStdString();
+    tool.terminate();
+    EXPECT_TRUE(tool.waitForFinished(5000));
+}
+
+}  // namespace
+
+namespace {
+
+// An X server of the test's own, for the tests that click the real window.
+class Xvfb {
+public:
+    Xvfb() {
+        proc_.setProgram("Xvfb");
+        proc_.setArguments({"-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
+        proc_.start();
+        if (proc_.waitForReadyRead(10000)) display_ = ":" + QString::fromLatin1(proc_.readLine()).trimmed();
+    }
+    ~Xvfb() {
+        proc_.terminate();
+        if (!proc_.waitForFinished(3000)) proc_.kill();
+    }
+    QString Display() const { return display_; }
+
+private:
+    QProcess proc_;
+    QString display_;
+};
+
+// Runs xdotool on the display; returns its output.
+QString XdoTool(const QString& display, const QStringList& args) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DISPLAY", display);
+    p.setProcessEnvironment(env);
+    p.start("xdotool", args);
+    p.waitForFinished(15000);
+    return QString::fromLatin1(p.readAllStandardOutput()).trimmed();
+}
+
+QStringList RecordingFiles() {
+    return QDir(BuildDir()).entryList({"POSITION_*.csv"}, QDir::Files, QDir::Name);
+}
+
+TEST(EndToEnd, KilledDuringARecordingKeepsEveryServedReading) {
+    Xvfb x;
+    ASSERT_FALSE(x.Display().isEmpty()) << "Xvfb did not start";
+    QTemporaryDir dir;
+    SimProcess sim(dir.path(), 7);
+    ASSERT_TRUE(sim.WaitReady());
+    const QStringList filesBefore = RecordingFiles();
+
+    QProcess tool;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DISPLAY", x.Display());
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    env.insert("K740_SERIALCOMM_DIR", dir.path());
+    tool.setProcessEnvironment(env);
+    tool.start(BuildDir() + "/Quorvane_for_K740_3T_TQ55_SPI", {});
+    ASSERT_TRUE(tool.waitForStarted(5000));
+    ASSERT_TRUE(WaitFor([&] { return sim.Commands().count("?06:006") >= 3; }, 20000,
+                        [] { std::this_thread::sleep_for(std::chrono::milliseconds(100)); }))
+        << "the tool never read the encoder";
+
+    const QString window = XdoTool(x.Display(), {"search", "--sync", "--name", "Quorvane"}).section('\n', 0, 0);
+    ASSERT_FALSE(window.isEmpty());
+    // The Position tab, then "Record position to file", at their design places.
+    XdoTool(x.Display(), {"mousemove", "--window", window, "184", "147", "click", "1"});
+    XdoTool(x.Display(), {"mousemove", "--window", window, "86", "525", "click", "1"});
+
+    QString file;
+    auto lines = [&] {
+        QFile f(QDir(BuildDir()).filePath(file));
+        return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll()).split("\r\n", Qt::SkipEmptyParts)
+                                           : QStringList();
+    };
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            for (const QString& f : RecordingFiles())
+                if (!filesBefore.contains(f)) file = f;
+            return !file.isEmpty() && lines().size() > 30;
+        },
+        20000, [] { std::this_thread::sleep_for(std::chrono::milliseconds(50)); }))
+        << "no recording started";
+
+    tool.kill();  // no chance to flush or close anything
+    ASSERT_TRUE(tool.waitForFinished(5000));
+    sim.Send("frames");
+    ASSERT_TRUE(sim.WaitForLine("end of frames", 5000));
+    QStringList served;
+    for (const QString& l : sim.Lines())
+        if (l.startsWith("frame: ")) served << l.mid(7);
+
+    QStringList recorded;
+    for (const QString& l : lines().mid(1)) recorded << l.section(';', 1, 1).mid(2);
+    QFile::remove(QDir(BuildDir()).filePath(file));
+    ASSERT_FALSE(recorded.isEmpty());
+    const qsizetype first = served.indexOf(recorded.first());
+    ASSERT_GE(first, 0);
+    EXPECT_EQ(served.mid(first, recorded.size()), recorded) << "a recorded reading is missing";
+    EXPECT_LE(served.size() - (first + recorded.size()), 1) << "more than the reading in flight was lost";
+}
+
+}  // namespace
