@@ -3,7 +3,10 @@
 // the starts of consecutive readings and the processor time per reading, for
 // the event-driven reply wait and for a busy poll, side by side.
 //
-//   bench_reading [--seconds N]     (N seconds per configuration, default 5)
+//   bench_reading [--seconds N] [--only K]
+//
+// N seconds per configuration (default 5); --only K runs the K-th row alone,
+// for a profiler.
 //
 // It prints a table and the goals beside it; a missed goal is information,
 // not failure. The exit code is 0 unless a configuration could not be set up.
@@ -45,6 +48,7 @@
 #include <vector>
 
 #include "PtyBox.h"
+#include "app/PositionChart.h"
 #include "app/TQ55_SPI_Main.h"
 #include "core/Enkoderji_splosno.h"
 #include "core/Serial_driver.h"
@@ -72,18 +76,27 @@ struct Result {
     int readings = 0;
     double seconds = 0;
     double rate = 0;
-    double periodMeanMs = 0, periodP99Ms = 0, periodMaxMs = 0;
+    double periodMeanMs = 0, periodP50Ms = 0, periodP99Ms = 0, periodMaxMs = 0;
     double tickMeanMs = 0, pauseMeanMs = 0;
     double cpuProcessPer1000 = 0, cpuGuiPer1000 = 0;
+    // Times the GUI thread was taken off the processor while it wanted to
+    // run: on a shared machine, the mark of other programs' load.
+    double preemptionsPer1000 = 0;
+    double chartFramesPerSecond = 0;
     int leftLoop = 0;  // ticks after which the window was no longer reading
     int errors = 0;    // run-time errors escaping the handler
 };
 
-double CpuSeconds(int who) {
+struct Usage {
+    double cpuSeconds = 0;
+    long involuntarySwitches = 0;
+};
+
+Usage UsageOf(int who) {
     rusage u{};
     getrusage(who, &u);
     auto s = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
-    return s(u.ru_utime) + s(u.ru_stime);
+    return {s(u.ru_utime) + s(u.ru_stime), u.ru_nivcsw};
 }
 
 double Ms(SteadyClock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
@@ -97,6 +110,19 @@ double Percentile(std::vector<double> v, double p) {
 }
 
 QStringList g_messages;  // every box the window would have shown
+
+// Counts the paints of one widget while `counting` is set.
+class PaintCounter : public QObject {
+public:
+    bool counting = false;
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (counting && e->type() == QEvent::Paint) ++paints;
+        return false;
+    }
+};
 
 void ResetGlobals() {
     EncoderPosition = TEncoderPosition{};
@@ -158,6 +184,11 @@ Result RunOne(const Config& cfg, double seconds) {
         return res;
     }
 
+    // The chart draws at most once a frame, not once a reading; how often it
+    // did tells what plotting costs apart from adding the points.
+    PaintCounter chartPaints;
+    form->chartPosition->viewport()->installEventFilter(&chartPaints);
+
     QEventLoop loop;
     std::vector<SteadyClock::time_point> starts, ends;
     starts.reserve(std::size_t(seconds * 1200) + 64);
@@ -169,7 +200,7 @@ Result RunOne(const Config& cfg, double seconds) {
                                                 std::chrono::duration<double>(seconds));
     bool measuring = false, finished = false;
     SteadyClock::time_point t0, t1;
-    double cpuProc0 = 0, cpuGui0 = 0, cpuProc1 = 0, cpuGui1 = 0;
+    Usage proc0, gui0, proc1, gui1;
     TMainForm* const w = form.get();
 
     QObject::connect(w->tmrReadEncoder, &TTimer::Timer, w, [&] {
@@ -178,14 +209,16 @@ Result RunOne(const Config& cfg, double seconds) {
         if (!measuring && now >= measureFrom) {
             measuring = true;
             t0 = now;
-            cpuProc0 = CpuSeconds(RUSAGE_SELF);
-            cpuGui0 = CpuSeconds(RUSAGE_THREAD);
+            proc0 = UsageOf(RUSAGE_SELF);
+            gui0 = UsageOf(RUSAGE_THREAD);
+            chartPaints.counting = true;
         }
         if (measuring && now >= measureUntil) {
             // The window closes here, before this tick's reading: the figures
             // cover whole readings, each from its start to the next one's.
-            cpuProc1 = CpuSeconds(RUSAGE_SELF);
-            cpuGui1 = CpuSeconds(RUSAGE_THREAD);
+            proc1 = UsageOf(RUSAGE_SELF);
+            gui1 = UsageOf(RUSAGE_THREAD);
+            chartPaints.counting = false;
             t1 = now;
             finished = true;
             loop.quit();
@@ -234,12 +267,15 @@ Result RunOne(const Config& cfg, double seconds) {
     res.seconds = Ms(t1 - t0) / 1000.0;
     res.rate = double(n) / res.seconds;
     res.periodMeanMs = mean(periods);
+    res.periodP50Ms = Percentile(periods, 0.50);
     res.periodP99Ms = Percentile(periods, 0.99);
     res.periodMaxMs = *std::max_element(periods.begin(), periods.end());
     res.tickMeanMs = mean(ticks);
     res.pauseMeanMs = mean(pauses);
-    res.cpuProcessPer1000 = (cpuProc1 - cpuProc0) / double(n) * 1000.0;
-    res.cpuGuiPer1000 = (cpuGui1 - cpuGui0) / double(n) * 1000.0;
+    res.cpuProcessPer1000 = (proc1.cpuSeconds - proc0.cpuSeconds) / double(n) * 1000.0;
+    res.cpuGuiPer1000 = (gui1.cpuSeconds - gui0.cpuSeconds) / double(n) * 1000.0;
+    res.chartFramesPerSecond = chartPaints.paints / res.seconds;
+    res.preemptionsPer1000 = double(gui1.involuntarySwitches - gui0.involuntarySwitches) / double(n) * 1000.0;
     return res;
 }
 
@@ -276,12 +312,13 @@ void PrintMachine() {
 
 void PrintRow(const Config& c, const Result& r) {
     if (!r.ok) {
-        std::printf("%-30s %-12s  setup failed: %s\n", c.group, c.variant, r.error.c_str());
+        std::printf("%-30s %-13s  setup failed: %s\n", c.group, c.variant, r.error.c_str());
         return;
     }
-    std::printf("%-30s %-12s %7d %8.1f %8.2f %7.2f %7.2f %6.2f %6.2f %9.3f %9.3f", c.group, c.variant,
-                r.readings, r.rate, r.periodMeanMs, r.periodP99Ms, r.periodMaxMs, r.tickMeanMs,
-                r.pauseMeanMs, r.cpuProcessPer1000, r.cpuGuiPer1000);
+    std::printf("%-30s %-13s %6d %7.1f %7.2f %6.2f %6.2f %6.2f %6.2f %6.2f %8.3f %8.3f %7.0f", c.group,
+                c.variant, r.readings, r.rate, r.periodMeanMs, r.periodP50Ms, r.periodP99Ms, r.periodMaxMs,
+                r.tickMeanMs, r.pauseMeanMs, r.cpuProcessPer1000, r.cpuGuiPer1000, r.preemptionsPer1000);
+    if (c.plot) std::printf("  chart drawn %.0f/s", r.chartFramesPerSecond);
     if (r.leftLoop || r.errors) std::printf("  (%d left the loop, %d errors)", r.leftLoop, r.errors);
     std::printf("\n");
 }
@@ -292,6 +329,7 @@ void Goal(const char* text, bool pass) { std::printf("  %-86s %s\n", text, pass 
 
 int main(int argc, char** argv) {
     double seconds = 5;
+    int only = 0;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
             char* end = nullptr;
@@ -300,8 +338,14 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "bench_reading: --seconds wants a number from 0 to 3600\n");
                 return 2;
             }
+        } else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
+            only = std::atoi(argv[++i]);
+            if (only < 1) {
+                std::fprintf(stderr, "bench_reading: --only wants a row number from 1\n");
+                return 2;
+            }
         } else {
-            std::fprintf(stderr, "usage: %s [--seconds N]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--seconds N] [--only K]\n", argv[0]);
             return 2;
         }
     }
@@ -322,20 +366,26 @@ int main(int argc, char** argv) {
         {"1 ms pause, 2 ms reply, chart", "Blocking, on", 1, 2, ReplyWait::Blocking, true},
     };
     constexpr std::size_t kCount = sizeof configs / sizeof configs[0];
+    if (std::size_t(only) > kCount) {
+        std::fprintf(stderr, "bench_reading: there are %zu rows\n", kCount);
+        return 2;
+    }
 
     PrintMachine();
     std::printf("%.1f s per configuration after %.1f s warm-up; Position page shown; encoder moving.\n",
                 seconds, kWarmUpSeconds);
     std::printf("CPU (process) includes the simulated box, which runs on a thread of this process.\n\n");
-    std::printf("%-30s %-12s %7s %8s %8s %7s %7s %6s %6s %9s %9s\n", "configuration", "reply wait",
-                "reads", "reads/s", "period", "p99", "max", "tick", "pause", "CPU s/1k", "CPU s/1k");
-    std::printf("%-30s %-12s %7s %8s %8s %7s %7s %6s %6s %9s %9s\n", "", "", "", "", "mean ms", "ms",
-                "ms", "ms", "ms", "process", "GUI thr");
+    std::printf("%-30s %-13s %6s %7s %7s %6s %6s %6s %6s %6s %8s %8s %7s\n", "configuration", "reply wait",
+                "reads", "reads/s", "period", "p50", "p99", "max", "tick", "pause", "CPU s/1k", "CPU s/1k",
+                "preempt");
+    std::printf("%-30s %-13s %6s %7s %7s %6s %6s %6s %6s %6s %8s %8s %7s\n", "", "", "", "", "mean ms",
+                "ms", "ms", "ms", "ms", "ms", "process", "GUI thr", "per 1k");
     std::fflush(stdout);
 
     Result results[kCount];
     bool allOk = true;
     for (std::size_t i = 0; i < kCount; ++i) {
+        if (only && std::size_t(only) != i + 1) continue;
         results[i] = RunOne(configs[i], seconds);
         allOk = allOk && results[i].ok;
         PrintRow(configs[i], results[i]);

@@ -14,7 +14,6 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <stdexcept>
 #include <vector>
 
 namespace {
@@ -237,12 +236,14 @@ TPositionChart::TPositionChart(QWidget* parent) : QChartView(new QChart, parent)
     setRubberBand(QChartView::RectangleRubberBand);
     // Qt draws its own rubber band in the style's colours; the zoom rectangle
     // is a pink outline inverted against what lies beneath.
-    d->rubberBand = viewport()->findChild<QRubberBand*>();
-    if (!d->rubberBand) d->rubberBand = findChild<QRubberBand*>();
+    d->rubberBand = findChild<QRubberBand*>();
     if (d->rubberBand) d->rubberBand->installEventFilter(this);
 }
 
-TPositionChart::~TPositionChart() = default;
+TPositionChart::~TPositionChart() {
+    // The band outlives this part of the object; it must not call back here.
+    if (d->rubberBand) d->rubberBand->removeEventFilter(this);
+}
 
 bool TPositionChart::eventFilter(QObject* watched, QEvent* event) {
     if (watched == d->rubberBand && event->type() == QEvent::Paint) {
