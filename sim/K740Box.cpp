@@ -69,15 +69,31 @@ std::string hexDigits(std::uint64_t value, int digits) {
 // starts none, which the box drops.
 std::size_t commandLength(char first) {
     switch (first) {
-        case 'v': case 'o': case 'r': case 'm': case 'n': case 'f': case 'e': return 1;
-        case 'C': case 'M': case 'V': return 2;
-        case 'G': case 'D': return 4;
-        case '?': return 7;
-        default: return 0;
+        case 'v':
+        case 'o':
+        case 'r':
+        case 'm':
+        case 'n':
+        case 'f':
+        case 'e':
+            return 1;
+        case 'C':
+        case 'M':
+        case 'V':
+            return 2;
+        case 'G':
+        case 'D':
+            return 4;
+        case '?':
+            return 7;
+        default:
+            return 0;
     }
 }
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // "?nn:nnn" with both numbers equal and in range -> byte count.
 std::optional<unsigned> readLength(const std::string& cmd) {
@@ -85,23 +101,32 @@ std::optional<unsigned> readLength(const std::string& cmd) {
     for (std::size_t i : {1u, 2u, 4u, 5u, 6u})
         if (!isDigit(cmd[i])) return std::nullopt;
     const unsigned a = unsigned(cmd[1] - '0') * 10 + unsigned(cmd[2] - '0');
-    const unsigned b = unsigned(cmd[4] - '0') * 100 + unsigned(cmd[5] - '0') * 10 +
-                       unsigned(cmd[6] - '0');
+    const unsigned b =
+        unsigned(cmd[4] - '0') * 100 + unsigned(cmd[5] - '0') * 10 + unsigned(cmd[6] - '0');
     if (a != b || a == 0 || a > kMaxReadBytes) return std::nullopt;
     return a;
 }
 
 const char* clockName(char digit) {
     switch (digit) {
-        case '1': return "94 kHz";
-        case '2': return "188 kHz";
-        case '3': return "375 kHz";
-        case '4': return "750 kHz";
-        case '5': return "1.5 MHz";
-        case '6': return "3 MHz";
-        case '7': return "6 MHz";
-        case '8': return "12 MHz";
-        default: return nullptr;
+        case '1':
+            return "94 kHz";
+        case '2':
+            return "188 kHz";
+        case '3':
+            return "375 kHz";
+        case '4':
+            return "750 kHz";
+        case '5':
+            return "1.5 MHz";
+        case '6':
+            return "3 MHz";
+        case '7':
+            return "6 MHz";
+        case '8':
+            return "12 MHz";
+        default:
+            return nullptr;
     }
 }
 
@@ -144,10 +169,14 @@ std::vector<std::string> K740Box::Feed(std::string_view bytes, std::uint64_t now
 
 std::string K740Box::replyFor(const std::string& cmd) {
     switch (cmd[0]) {
-        case 'v': return ident_ + kCrLf;
-        case 'o': return firmware_ + kCrLf;
-        case 'r': return serial_ + kCrLf;
-        case 'C': return cmd == "Cp" ? "SPI MODE 1, MSB FIRST\r\n" : kError;
+        case 'v':
+            return ident_ + kCrLf;
+        case 'o':
+            return firmware_ + kCrLf;
+        case 'r':
+            return serial_ + kCrLf;
+        case 'C':
+            return cmd == "Cp" ? "SPI MODE 1, MSB FIRST\r\n" : kError;
         case 'G':
         case 'D':
             // Echoed settings; control bytes in them would break the framing.
@@ -158,14 +187,20 @@ std::string K740Box::replyFor(const std::string& cmd) {
             if (!clockName(cmd[1])) return kError;
             clock_ = std::string(1, cmd[1]);
             return "OK\r\n";
-        case 'm': return "M" + clock_ + " = " + clockName(clock_[0]) + kCrLf;
+        case 'm':
+            return "M" + clock_ + " = " + clockName(clock_[0]) + kCrLf;
         case 'V':
             if (cmd != "V5") return kError;
             supply5V_ = true;
             return "V5 OK\r\n";
-        case 'n': supplyOn_ = true; return "ON\r\n";
-        case 'f': supplyOn_ = false; return "OFF\r\n";
-        case 'e': return std::string(supplyOn_ ? (supply5V_ ? "5V ON" : "ON") : "OFF") + kCrLf;
+        case 'n':
+            supplyOn_ = true;
+            return "ON\r\n";
+        case 'f':
+            supplyOn_ = false;
+            return "OFF\r\n";
+        case 'e':
+            return std::string(supplyOn_ ? (supply5V_ ? "5V ON" : "ON") : "OFF") + kCrLf;
         case '?': {
             const auto n = readLength(cmd);
             if (!n) return kError;
@@ -175,7 +210,8 @@ std::string K740Box::replyFor(const std::string& cmd) {
             frames_.push_back(frame);
             return frame + kCrLf;
         }
-        default: return kError;
+        default:
+            return kError;
     }
 }
 
@@ -186,24 +222,26 @@ std::string K740Box::frameText(unsigned nBytes) {
     std::string digits;
     switch (kind_) {
         case EncoderKind::Advanced:
-            digits = hexDigits(advancedBits(position_, errorActive_, warningActive_, status_,
-                                            trailing_, badCrc_),
-                               12);
+            digits = hexDigits(
+                advancedBits(position_, errorActive_, warningActive_, status_, trailing_, badCrc_),
+                12);
             break;
         case EncoderKind::Simple:
             digits = hexDigits(simpleBits(position_, errorActive_, warningActive_, trailing_), 8);
             break;
-        case EncoderKind::None: break;
+        case EncoderKind::None:
+            break;
     }
     if (kind_ != EncoderKind::None)
-        position_ = static_cast<std::uint32_t>(position_ + static_cast<std::uint32_t>(speed_)) &
-                    kCountMask;
+        position_ =
+            static_cast<std::uint32_t>(position_ + static_cast<std::uint32_t>(speed_)) & kCountMask;
 
     const std::size_t want = std::size_t(nBytes) * 2;
     if (digits.size() > want) digits.resize(want);
     digits.append(want - digits.size(), 'F');
 
-    if (lengthDelta_ > 0) digits.append(static_cast<std::size_t>(lengthDelta_), '0');
+    if (lengthDelta_ > 0)
+        digits.append(static_cast<std::size_t>(lengthDelta_), '0');
     else if (lengthDelta_ < 0)
         digits.resize(digits.size() - std::min(digits.size(), std::size_t(-lengthDelta_)));
 

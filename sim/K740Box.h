@@ -28,27 +28,27 @@ public:
 
     // --- the box and its encoder -------------------------------------------
     void SetEncoder(EncoderKind kind);
-    void SetPosition(std::uint32_t count);       // 26-bit count
+    void SetPosition(std::uint32_t count);  // 26-bit count
     std::uint32_t Position() const;
-    void SetSpeed(std::int32_t countsPerRead);   // added after every frame read
+    void SetSpeed(std::int32_t countsPerRead);  // added after every frame read
     void SetErrorBit(bool active);
     void SetWarningBit(bool active);
     void SetDetailedStatus(std::uint8_t status);
-    void SetIdentification(std::string text);    // reply to "v" before CR LF
-    void SetFirmware(std::string text);          // reply to "o"
-    void SetSerial(std::string text);            // reply to "r"
+    void SetIdentification(std::string text);  // reply to "v" before CR LF
+    void SetFirmware(std::string text);        // reply to "o"
+    void SetSerial(std::string text);          // reply to "r"
     // What a real box forgets when it loses USB power: supply off, default SPI
     // clock, no half-received command. Faults and the encoder stay as set.
     void PowerCycle();
 
     // --- faults ------------------------------------------------------------
-    void SetSilent(bool silent);                 // answer nothing at all
-    void SetReplyDelayMs(unsigned ms);           // wait before every reply
-    void SetBadCrc(bool bad);                    // advanced frames carry a wrong CRC
-    void SetTrailingBits(std::uint8_t bits);     // low 4 bits of every frame
-    void SetFrameLengthDelta(int digits);        // frames with digits more (or fewer)
-    void SetLowerCaseWithBlanks(bool on);        // "03 d0 90 30 09 20"
-    void SetGarbage(bool on);                    // every reply replaced by junk bytes
+    void SetSilent(bool silent);              // answer nothing at all
+    void SetReplyDelayMs(unsigned ms);        // wait before every reply
+    void SetBadCrc(bool bad);                 // advanced frames carry a wrong CRC
+    void SetTrailingBits(std::uint8_t bits);  // low 4 bits of every frame
+    void SetFrameLengthDelta(int digits);     // frames with digits more (or fewer)
+    void SetLowerCaseWithBlanks(bool on);     // "03 d0 90 30 09 20"
+    void SetGarbage(bool on);                 // every reply replaced by junk bytes
     // Answer `command` with `text` + CR LF instead of its normal reply ("ERROR",
     // "error", "Error: busy" ...).
     void SetErrorReply(const std::string& command, const std::string& text);
@@ -59,11 +59,11 @@ public:
     void ClearOverrides();
 
     // --- observation -------------------------------------------------------
-    std::vector<std::string> Commands() const;   // every complete command, in order
+    std::vector<std::string> Commands() const;  // every complete command, in order
     void ClearCommands();
-    std::vector<std::string> Frames() const;     // every frame answered, in order
+    std::vector<std::string> Frames() const;  // every frame answered, in order
     unsigned ReplyDelayMs() const;
-    std::string SpiClock() const;                // last "M<n>" digit, "5" after "M5"
+    std::string SpiClock() const;  // last "M<n>" digit, "5" after "M5"
     bool SupplyOn() const;
 
     // The frames the encoder sends, for tests that want to know the truth.

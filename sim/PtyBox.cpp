@@ -245,7 +245,8 @@ void PtyBox::run() {
             wi = int(count);
             fds[count++] = {watch, POLLIN, 0};
         }
-        const int timeout = wait == ~std::uint64_t(0) ? -1 : int(std::min<std::uint64_t>(wait, 60000));
+        const int timeout =
+            wait == ~std::uint64_t(0) ? -1 : int(std::min<std::uint64_t>(wait, 60000));
         if (::poll(fds, count, timeout) < 0) {
             if (errno == EINTR) continue;
             break;
@@ -274,7 +275,8 @@ void PtyBox::run() {
                     const auto replies = box_.Feed(std::string_view(buf, std::size_t(n)), nowMs());
                     const std::uint64_t due = nowMs() + box_.ReplyDelayMs();
                     for (const auto& r : replies)
-                        out.push_back({out.empty() ? due : std::max(due, out.back().due), session, r});
+                        out.push_back(
+                            {out.empty() ? due : std::max(due, out.back().due), session, r});
                     continue;
                 }
                 if (n < 0 && errno == EINTR) continue;

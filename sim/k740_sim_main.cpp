@@ -106,10 +106,18 @@ std::optional<std::string> unescape(const std::string& text) {
         }
         if (++i >= text.size()) return std::nullopt;
         switch (text[i]) {
-            case 'r': out += '\r'; break;
-            case 'n': out += '\n'; break;
-            case 't': out += '\t'; break;
-            case '\\': out += '\\'; break;
+            case 'r':
+                out += '\r';
+                break;
+            case 'n':
+                out += '\n';
+                break;
+            case 't':
+                out += '\t';
+                break;
+            case '\\':
+                out += '\\';
+                break;
             case 'x': {
                 const int hi = i + 1 < text.size() ? hexValue(text[i + 1]) : -1;
                 const int lo = i + 2 < text.size() ? hexValue(text[i + 2]) : -1;
@@ -118,7 +126,8 @@ std::optional<std::string> unescape(const std::string& text) {
                 i += 2;
                 break;
             }
-            default: return std::nullopt;
+            default:
+                return std::nullopt;
         }
     }
     return out;

@@ -19,7 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     HexCrc8(raw);
     HexToInt64(QString::fromLatin1(raw));
-    IntToBinStr(size > 0 ? data[0] - 64 : 0, static_cast<std::int64_t>(size) * 0x9E3779B97F4A7C15ll);
+    IntToBinStr(size > 0 ? data[0] - 64 : 0,
+                static_cast<std::int64_t>(size) * 0x9E3779B97F4A7C15ll);
     PrintableOnly(QString::fromLatin1(raw));
     AlphaNumOnly(QString::fromLatin1(raw));
     StrToIntDef(QString::fromLatin1(raw), 0);

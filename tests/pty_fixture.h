@@ -102,8 +102,10 @@ inline bool WaitFor(const std::function<bool()>& cond, int deadlineMs,
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(deadlineMs);
     while (!cond()) {
         if (std::chrono::steady_clock::now() > end) return false;
-        if (pump) pump();
-        else std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        if (pump)
+            pump();
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return true;
 }

@@ -37,9 +37,12 @@ namespace {
 
 constexpr TColor kColours[] = {clNavy, clLightRed, clOrange};
 
-QRgb Rgb(TColor c) { return ToQColor(c).rgb() & 0xFFFFFFu; }
+QRgb Rgb(TColor c) {
+    return ToQColor(c).rgb() & 0xFFFFFFu;
+}
 
-// ------------------------------------------------------------ the chart step, through the reading loop
+// ------------------------------------------------------------ the chart step, through the reading
+// loop
 
 class ChartWindowTest : public WindowTest {
 protected:
@@ -68,7 +71,9 @@ struct StepRow {
     int count;           // points left
     double firstX, lastX;
 };
-void PrintTo(const StepRow& r, std::ostream* os) { *os << r.name; }
+void PrintTo(const StepRow& r, std::ostream* os) {
+    *os << r.name;
+}
 
 class ChartStepTable : public ChartWindowTest, public testing::WithParamInterface<StepRow> {
 protected:
@@ -140,7 +145,9 @@ struct ColourRow {
     bool error, warning;
     TColor expected;
 };
-void PrintTo(const ColourRow& r, std::ostream* os) { *os << r.name; }
+void PrintTo(const ColourRow& r, std::ostream* os) {
+    *os << r.name;
+}
 
 class ChartColourTable : public ChartWindowTest, public testing::WithParamInterface<ColourRow> {};
 
@@ -161,7 +168,9 @@ INSTANTIATE_TEST_SUITE_P(Rows, ChartColourTable,
                                          ColourRow{"WarningIsOrange", false, true, clOrange},
                                          ColourRow{"BothIsLightRed", true, true, clLightRed},
                                          ColourRow{"NeitherIsNavy", false, false, clNavy}),
-                         [](const testing::TestParamInfo<ColourRow>& i) { return std::string(i.param.name); });
+                         [](const testing::TestParamInfo<ColourRow>& i) {
+                             return std::string(i.param.name);
+                         });
 
 // ------------------------------------------------------------ what the chart draws
 
@@ -197,7 +206,9 @@ struct SegmentRow {
     std::vector<TColor> colours;  // of the points 0, 1, ... in turn
     int deleted;                  // oldest points dropped afterwards
 };
-void PrintTo(const SegmentRow& r, std::ostream* os) { *os << r.name; }
+void PrintTo(const SegmentRow& r, std::ostream* os) {
+    *os << r.name;
+}
 
 class SegmentColourTable : public ChartAlone, public testing::WithParamInterface<SegmentRow> {};
 
@@ -224,12 +235,14 @@ TEST_P(SegmentColourTable, SegmentTakesTheColourOfThePointItLeadsTo) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, SegmentColourTable,
-    testing::Values(SegmentRow{"EveryPointItsOwnColour", {clNavy, clLightRed, clOrange, clNavy, clLightRed}, 0},
-                    SegmentRow{"RunsOfSeveralPoints",
-                               {clNavy, clNavy, clNavy, clOrange, clOrange, clLightRed, clLightRed}, 0},
-                    SegmentRow{"FirstPointsDropped",
-                               {clNavy, clLightRed, clOrange, clOrange, clNavy, clLightRed}, 2},
-                    SegmentRow{"WholeFirstRunDropped", {clOrange, clOrange, clNavy, clLightRed, clNavy}, 2}),
+    testing::Values(
+        SegmentRow{"EveryPointItsOwnColour", {clNavy, clLightRed, clOrange, clNavy, clLightRed}, 0},
+        SegmentRow{"RunsOfSeveralPoints",
+                   {clNavy, clNavy, clNavy, clOrange, clOrange, clLightRed, clLightRed},
+                   0},
+        SegmentRow{
+            "FirstPointsDropped", {clNavy, clLightRed, clOrange, clOrange, clNavy, clLightRed}, 2},
+        SegmentRow{"WholeFirstRunDropped", {clOrange, clOrange, clNavy, clLightRed, clNavy}, 2}),
     [](const testing::TestParamInfo<SegmentRow>& i) { return std::string(i.param.name); });
 
 // The series as drawn, reduced to segments: from, to, colour.
@@ -254,7 +267,8 @@ std::vector<Segment> DrawnSegments(TPositionChart& chart) {
 std::vector<Segment> ExpectedSegments(TPositionChart& chart) {
     std::vector<Segment> out;
     for (int i = 1; i < chart.Count(); ++i)
-        out.emplace_back(chart.XAt(i - 1), chart.YAt(i - 1), chart.XAt(i), chart.YAt(i), Rgb(chart.ColorAt(i)));
+        out.emplace_back(chart.XAt(i - 1), chart.YAt(i - 1), chart.XAt(i), chart.YAt(i),
+                         Rgb(chart.ColorAt(i)));
     std::sort(out.begin(), out.end());
     return out;
 }
@@ -304,7 +318,8 @@ TEST_F(ChartAlone, ZoomHoldsWhileReadingsComeAndRightClickReturnsToAutomatic) {
 
     QWidget* vp = chart.viewport();
     auto send = [vp](QEvent::Type type, QPoint at, Qt::MouseButton button, Qt::MouseButtons held) {
-        QMouseEvent e(type, QPointF(at), vp->mapToGlobal(QPointF(at)), button, held, Qt::NoModifier);
+        QMouseEvent e(type, QPointF(at), vp->mapToGlobal(QPointF(at)), button, held,
+                      Qt::NoModifier);
         QApplication::sendEvent(vp, &e);
     };
     // Off the grid lines, so the outline lies on white.
@@ -316,8 +331,8 @@ TEST_F(ChartAlone, ZoomHoldsWhileReadingsComeAndRightClickReturnsToAutomatic) {
     auto* band = chart.findChild<QRubberBand*>();
     ASSERT_TRUE(band && band->isVisible());
     const QImage dragging = Draw();
-    const QPoint topMiddle =
-        band->parentWidget()->mapTo(&chart, band->geometry().topLeft() + QPoint(band->width() / 2, 0));
+    const QPoint topMiddle = band->parentWidget()->mapTo(
+        &chart, band->geometry().topLeft() + QPoint(band->width() / 2, 0));
     int pink = 0;
     for (int dx = -20; dx <= 20; ++dx)
         if ((dragging.pixel(topMiddle + QPoint(dx, 0)) & 0xFFFFFFu) == 0xFF0080u) ++pink;
@@ -349,7 +364,8 @@ struct Chunk {
 };
 
 quint32 Be32(const QByteArray& b, qsizetype at) {
-    return static_cast<quint32>(static_cast<uchar>(b[at])) << 24 | static_cast<quint32>(static_cast<uchar>(b[at + 1])) << 16 |
+    return static_cast<quint32>(static_cast<uchar>(b[at])) << 24 |
+           static_cast<quint32>(static_cast<uchar>(b[at + 1])) << 16 |
            static_cast<quint32>(static_cast<uchar>(b[at + 2])) << 8 | static_cast<uchar>(b[at + 3]);
 }
 
@@ -383,8 +399,12 @@ std::vector<Chunk> ReadChunks(const QByteArray& file) {
 }
 
 // An 8-bit value that is a 5-bit (or 6-bit) one widened by repeating its top bits.
-bool Widened5(int v) { return v == (((v >> 3) << 3) | (v >> 5)); }
-bool Widened6(int v) { return v == (((v >> 2) << 2) | (v >> 6)); }
+bool Widened5(int v) {
+    return v == (((v >> 3) << 3) | (v >> 5));
+}
+bool Widened6(int v) {
+    return v == (((v >> 2) << 2) | (v >> 6));
+}
 
 // The checks of the saved file rest on how Qt widens 5/6/5 pixels to 8 bits.
 TEST(Rgb565Widening, QtWidensByRepeatingTheTopBits) {
@@ -431,7 +451,8 @@ protected:
     // X, Y and colour of every point, to see that a failed save changes none.
     std::vector<std::tuple<double, double, TColor>> Points() {
         std::vector<std::tuple<double, double, TColor>> v;
-        for (int i = 0; i < Chart().Count(); ++i) v.emplace_back(Chart().XAt(i), Chart().YAt(i), Chart().ColorAt(i));
+        for (int i = 0; i < Chart().Count(); ++i)
+            v.emplace_back(Chart().XAt(i), Chart().YAt(i), Chart().ColorAt(i));
         return v;
     }
 
@@ -445,7 +466,9 @@ struct NameRow {
     const char* typed;
     const char* saved;
 };
-void PrintTo(const NameRow& r, std::ostream* os) { *os << r.name; }
+void PrintTo(const NameRow& r, std::ostream* os) {
+    *os << r.name;
+}
 
 class ChartFileNameTable : public ChartSaveTest, public testing::WithParamInterface<NameRow> {};
 
@@ -469,13 +492,14 @@ TEST_P(ChartFileNameTable, SavesUnderTheNameWithItsExtensionMadePng) {
     EXPECT_TRUE(messages.isEmpty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, ChartFileNameTable,
-                         testing::Values(NameRow{"NoExtension", "chart", "chart.png"},
-                                         NameRow{"OtherExtension", "chart.jpg", "chart.png"},
-                                         NameRow{"DotInTheName", "my.chart", "my.png"},
-                                         NameRow{"AlreadyPng", "chart.png", "chart.png"},
-                                         NameRow{"DotOnlyInTheFolder", "run.v2/chart", "run.v2/chart.png"}),
-                         [](const testing::TestParamInfo<NameRow>& i) { return std::string(i.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ChartFileNameTable,
+    testing::Values(NameRow{"NoExtension", "chart", "chart.png"},
+                    NameRow{"OtherExtension", "chart.jpg", "chart.png"},
+                    NameRow{"DotInTheName", "my.chart", "my.png"},
+                    NameRow{"AlreadyPng", "chart.png", "chart.png"},
+                    NameRow{"DotOnlyInTheFolder", "run.v2/chart", "run.v2/chart.png"}),
+    [](const testing::TestParamInfo<NameRow>& i) { return std::string(i.param.name); });
 
 TEST_F(ChartSaveTest, CancelSavesNothingAndSaysNothing) {
     form->btnChartPosSave->click();
@@ -546,9 +570,12 @@ struct UnwritableRow {
     const char* typed;  // under the temporary folder, which holds a file "file"
     int errnum;
 };
-void PrintTo(const UnwritableRow& r, std::ostream* os) { *os << r.name; }
+void PrintTo(const UnwritableRow& r, std::ostream* os) {
+    *os << r.name;
+}
 
-class ChartUnwritableTable : public ChartSaveTest, public testing::WithParamInterface<UnwritableRow> {};
+class ChartUnwritableTable : public ChartSaveTest,
+                             public testing::WithParamInterface<UnwritableRow> {};
 
 // The write raises an error: the application's error box names the file and
 // the system's reason; neither message box appears; the chart stays as it was.
@@ -565,25 +592,30 @@ TEST_P(ChartUnwritableTable, ReportsTheSystemsReasonAndChangesNothing) {
     ASSERT_EQ(errors.size(), 1);
     const QString png = QDir::toNativeSeparators(ChangeFileExt(Path(row.typed), ".png"));
     EXPECT_TRUE(errors[0].contains(png)) << errors[0].toStdString();
-    EXPECT_TRUE(errors[0].contains(QString::fromLocal8Bit(std::strerror(row.errnum)))) << errors[0].toStdString();
+    EXPECT_TRUE(errors[0].contains(QString::fromLocal8Bit(std::strerror(row.errnum))))
+        << errors[0].toStdString();
     EXPECT_TRUE(messages.isEmpty());
     EXPECT_EQ(Points(), before);
     EXPECT_EQ(form->ChartTime, timeBefore);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, ChartUnwritableTable,
-                         testing::Values(UnwritableRow{"FolderMissing", "no/such/folder/chart", ENOENT},
-                                         UnwritableRow{"ParentIsAFile", "file/chart", ENOTDIR}),
-                         [](const testing::TestParamInfo<UnwritableRow>& i) { return std::string(i.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ChartUnwritableTable,
+    testing::Values(UnwritableRow{"FolderMissing", "no/such/folder/chart", ENOENT},
+                    UnwritableRow{"ParentIsAFile", "file/chart", ENOTDIR}),
+    [](const testing::TestParamInfo<UnwritableRow>& i) { return std::string(i.param.name); });
 
 struct WriteFailRow {
     const char* name;
     bool diskFull;  // else a file size limit cuts the file off
     int errnum;
 };
-void PrintTo(const WriteFailRow& r, std::ostream* os) { *os << r.name; }
+void PrintTo(const WriteFailRow& r, std::ostream* os) {
+    *os << r.name;
+}
 
-class ChartWriteFailTable : public ChartSaveTest, public testing::WithParamInterface<WriteFailRow> {};
+class ChartWriteFailTable : public ChartSaveTest,
+                            public testing::WithParamInterface<WriteFailRow> {};
 
 // The file is created but the image does not fit: reported like a file that
 // cannot be created, and no cut-off image is left looking like a saved one.
@@ -607,7 +639,8 @@ TEST_P(ChartWriteFailTable, ReportsTheReasonAndLeavesNoCutOffFile) {
 
     ASSERT_EQ(errors.size(), 1);
     EXPECT_TRUE(errors[0].contains(QDir::toNativeSeparators(name))) << errors[0].toStdString();
-    EXPECT_TRUE(errors[0].contains(QString::fromLocal8Bit(std::strerror(row.errnum)))) << errors[0].toStdString();
+    EXPECT_TRUE(errors[0].contains(QString::fromLocal8Bit(std::strerror(row.errnum))))
+        << errors[0].toStdString();
     EXPECT_TRUE(messages.isEmpty());
     if (!row.diskFull) {
         EXPECT_FALSE(QFileInfo::exists(name));
@@ -617,7 +650,9 @@ TEST_P(ChartWriteFailTable, ReportsTheReasonAndLeavesNoCutOffFile) {
 INSTANTIATE_TEST_SUITE_P(Rows, ChartWriteFailTable,
                          testing::Values(WriteFailRow{"DiskFull", true, ENOSPC},
                                          WriteFailRow{"FileSizeLimit", false, EFBIG}),
-                         [](const testing::TestParamInfo<WriteFailRow>& i) { return std::string(i.param.name); });
+                         [](const testing::TestParamInfo<WriteFailRow>& i) {
+                             return std::string(i.param.name);
+                         });
 
 // A file that is gone once written: both message boxes, in order. The name is
 // a FIFO whose reader deletes it while the image is still being written; a
@@ -647,7 +682,8 @@ TEST_F(ChartSaveTest, FileGoneAfterTheWriteShowsBothMessagesInOrder) {
     // Larger than the pipe, so the writer was still at it when the name went.
     ASSERT_GT(received.size(), capacity);
     EXPECT_TRUE(received.startsWith("\x89PNG"));
-    EXPECT_EQ(messages, QStringList({"Shranjevanje PNG slike ni bilo uspešno!", "Error while saving chart image!"}));
+    EXPECT_EQ(messages, QStringList({"Shranjevanje PNG slike ni bilo uspešno!",
+                                     "Error while saving chart image!"}));
     EXPECT_TRUE(errors.isEmpty());
 }
 

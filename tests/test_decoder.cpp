@@ -30,23 +30,44 @@ TEST(DecodeFrame, Table) {
     std::string badCrc = good;
     badCrc[9] = badCrc[9] == '0' ? '1' : '0';
     const FrameCase cases[] = {
-        {"worked_example", true, "03D090300920", {1000000, false, false, false, false, 0, "CRC: 92 / 92"}},
-        {"error_active", true, K740Box::AdvancedFrame(1000000, true, false, 0, 0),
+        {"worked_example",
+         true,
+         "03D090300920",
+         {1000000, false, false, false, false, 0, "CRC: 92 / 92"}},
+        {"error_active",
+         true,
+         K740Box::AdvancedFrame(1000000, true, false, 0, 0),
          {1000000, true, false, false, false, 0, {}}},
-        {"warning_active", true, K740Box::AdvancedFrame(1000000, false, true, 0, 0),
+        {"warning_active",
+         true,
+         K740Box::AdvancedFrame(1000000, false, true, 0, 0),
          {1000000, false, true, false, false, 0, {}}},
-        {"both_active", true, K740Box::AdvancedFrame(5, true, true, 0, 0), {5, true, true, false, false, 0, {}}},
-        {"status_0x5A", true, K740Box::AdvancedFrame(77, false, false, 0x5A, 0),
+        {"both_active",
+         true,
+         K740Box::AdvancedFrame(5, true, true, 0, 0),
+         {5, true, true, false, false, 0, {}}},
+        {"status_0x5A",
+         true,
+         K740Box::AdvancedFrame(77, false, false, 0x5A, 0),
          {77, false, false, false, false, 0x5A, {}}},
         {"crc_mismatch_sets_both", true, badCrc, {1000000, false, false, true, true, 0, {}}},
-        {"trailing_bits_with_good_crc", true, K740Box::AdvancedFrame(1000000, false, false, 0, 5),
+        {"trailing_bits_with_good_crc",
+         true,
+         K740Box::AdvancedFrame(1000000, false, false, 0, 5),
          {1000000, false, false, false, true, 0, {}}},
-        {"non_hex_decodes_as_zero", true, "ZZZZZZZZZ000", {0, true, true, false, false, 0, "CRC: 00 / 00"}},
-        {"max_count", true, K740Box::AdvancedFrame(67108863, false, false, 0xFF, 0),
+        {"non_hex_decodes_as_zero",
+         true,
+         "ZZZZZZZZZ000",
+         {0, true, true, false, false, 0, "CRC: 00 / 00"}},
+        {"max_count",
+         true,
+         K740Box::AdvancedFrame(67108863, false, false, 0xFF, 0),
          {67108863, false, false, false, false, 0xFF, {}}},
         {"simple_worked_example", false, "03D09030", {1000000, false, false, true, false, -1, ""}},
         {"simple_all_ones", false, "FFFFFFFF", {67108863, false, false, true, true, -1, ""}},
-        {"simple_error_and_warning", false, K740Box::SimpleFrame(12, true, true, 0),
+        {"simple_error_and_warning",
+         false,
+         K740Box::SimpleFrame(12, true, true, 0),
          {12, true, true, true, false, -1, ""}},
         {"simple_non_hex", false, "0000000G", {0, true, true, true, false, -1, ""}},
         {"simple_sign_is_not_a_digit", false, "-1234567", {0, true, true, true, false, -1, ""}},
@@ -75,8 +96,8 @@ TEST(DecodeFrame, Table) {
 TEST(DecodeFrame, EveryStatusBitLandsInItsPlace) {
     for (int bit = 0; bit < 8; ++bit) {
         TEncoderPosition pos;
-        pos.RxData = QByteArray::fromStdString(
-            k740sim::K740Box::AdvancedFrame(1234, false, false, static_cast<std::uint8_t>(1u << bit), 0));
+        pos.RxData = QByteArray::fromStdString(k740sim::K740Box::AdvancedFrame(
+            1234, false, false, static_cast<std::uint8_t>(1u << bit), 0));
         std::int32_t status = 0;
         DecodeFrame(true, 0, pos, status);
         EXPECT_EQ(status, 1 << bit) << bit;

@@ -49,7 +49,8 @@ public:
         proc_.setProgram("Xvfb");
         proc_.setArguments({"-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
         proc_.start();
-        if (proc_.waitForReadyRead(10000)) display_ = ":" + QString::fromLatin1(proc_.readLine()).trimmed();
+        if (proc_.waitForReadyRead(10000))
+            display_ = ":" + QString::fromLatin1(proc_.readLine()).trimmed();
     }
     ~Xvfb() {
         proc_.terminate();
@@ -97,7 +98,8 @@ TEST(EndToEnd, KilledDuringARecordingKeepsEveryServedReading) {
                         [] { std::this_thread::sleep_for(std::chrono::milliseconds(100)); }))
         << "the tool never read the encoder";
 
-    const QString window = XdoTool(x.Display(), {"search", "--sync", "--name", "Quorvane"}).section('\n', 0, 0);
+    const QString window =
+        XdoTool(x.Display(), {"search", "--sync", "--name", "Quorvane"}).section('\n', 0, 0);
     ASSERT_FALSE(window.isEmpty());
     // The Position tab, then "Record position to file", at their design places.
     XdoTool(x.Display(), {"mousemove", "--window", window, "184", "147", "click", "1"});
@@ -106,8 +108,9 @@ TEST(EndToEnd, KilledDuringARecordingKeepsEveryServedReading) {
     QString file;
     auto lines = [&] {
         QFile f(QDir(BuildDir()).filePath(file));
-        return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll()).split("\r\n", Qt::SkipEmptyParts)
-                                           : QStringList();
+        return f.open(QIODevice::ReadOnly)
+                   ? QString::fromLatin1(f.readAll()).split("\r\n", Qt::SkipEmptyParts)
+                   : QStringList();
     };
     ASSERT_TRUE(WaitFor(
         [&] {
@@ -133,7 +136,8 @@ TEST(EndToEnd, KilledDuringARecordingKeepsEveryServedReading) {
     const qsizetype first = served.indexOf(recorded.first());
     ASSERT_GE(first, 0);
     EXPECT_EQ(served.mid(first, recorded.size()), recorded) << "a recorded reading is missing";
-    EXPECT_LE(served.size() - (first + recorded.size()), 1) << "more than the reading in flight was lost";
+    EXPECT_LE(served.size() - (first + recorded.size()), 1)
+        << "more than the reading in flight was lost";
 }
 
 }  // namespace

@@ -25,7 +25,8 @@ TEST(HexToInt64, Table) {
         {"fifteen_zeros_and_F", "000000000000000F", 15},
         {"seventeen_digits_refused", "0000000000000000F", 0},
         {"sixteen_F_is_minus_one", "FFFFFFFFFFFFFFFF", -1},
-        {"sign_bit_gives_most_negative", "8000000000000000", std::numeric_limits<std::int64_t>::min()},
+        {"sign_bit_gives_most_negative", "8000000000000000",
+         std::numeric_limits<std::int64_t>::min()},
         {"leading_blank_refused", " 1A", 0},
         {"trailing_blank_refused", "1A ", 0},
         {"prefix_0x_refused", "0x1A", 0},
@@ -72,7 +73,10 @@ TEST(TextFilters, Table) {
         {"remove_spaces_keeps_nbsp", RemoveSpaces, QString::fromUtf8("\u00A012\u00A0"),
          QString::fromUtf8("\u00A012\u00A0")},
         {"printable_keeps_inner_blank", PrintableOnly, "A B", "A B"},
-        {"printable_drops_inner_control", PrintableOnly, "A\x01" "B", "AB"},
+        {"printable_drops_inner_control", PrintableOnly,
+         "A\x01"
+         "B",
+         "AB"},
         {"printable_drops_micro_sign", PrintableOnly, QString::fromUtf8("\u00B5m"), "m"},
         {"printable_drops_nbsp_after_trim", PrintableOnly, QString::fromUtf8("\u00A0x"), "x"},
         {"printable_trims_crlf", PrintableOnly, "K740-3T\r\n", "K740-3T"},
@@ -115,8 +119,8 @@ TEST(ZeroPad, Table) {
     EXPECT_EQ(ZeroPad(7, 3), "007");
     EXPECT_EQ(ZeroPad(123, 3), "123");
     EXPECT_EQ(ZeroPad(1234, 3), "1234");
-    EXPECT_EQ(ZeroPad(5, 5), "5");       // width above 4 adds nothing
-    EXPECT_EQ(ZeroPad(-5, 3), "0-5");    // zeros go in front of the sign
+    EXPECT_EQ(ZeroPad(5, 5), "5");     // width above 4 adds nothing
+    EXPECT_EQ(ZeroPad(-5, 3), "0-5");  // zeros go in front of the sign
 }
 
 TEST(StrToIntDef, Table) {

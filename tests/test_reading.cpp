@@ -36,8 +36,10 @@ struct TickCase {
 TEST_F(Reading, OneTickPerFrameKind) {
     const TickCase cases[] = {
         {"good", [](K740Box&) {}, "R", clDarkGreen, clBtnFace, "244.1406 mm"},
-        {"error_bit", [](K740Box& b) { b.SetErrorBit(true); }, "R", clDarkGreen, clLightRed, "244.1406 mm"},
-        {"warning_bit", [](K740Box& b) { b.SetWarningBit(true); }, "R", clDarkGreen, clOrange, "244.1406 mm"},
+        {"error_bit", [](K740Box& b) { b.SetErrorBit(true); }, "R", clDarkGreen, clLightRed,
+         "244.1406 mm"},
+        {"warning_bit", [](K740Box& b) { b.SetWarningBit(true); }, "R", clDarkGreen, clOrange,
+         "244.1406 mm"},
         {"error_wins_over_warning",
          [](K740Box& b) {
              b.SetErrorBit(true);
@@ -47,8 +49,8 @@ TEST_F(Reading, OneTickPerFrameKind) {
         {"trailing_bits_with_good_crc_is_good", [](K740Box& b) { b.SetTrailingBits(3); }, "R",
          clDarkGreen, clBtnFace, "244.1406 mm"},
         // The position panel keeps the colour of the reading before.
-        {"crc_mismatch_to_encoder_search", [](K740Box& b) { b.SetBadCrc(true); }, "E", clRed, clOrange,
-         "Encoder disconnected!"},
+        {"crc_mismatch_to_encoder_search", [](K740Box& b) { b.SetBadCrc(true); }, "E", clRed,
+         clOrange, "Encoder disconnected!"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -113,7 +115,10 @@ TEST_F(Reading, StatusBitsLatchOverWindowsOfElevenReadings) {
         std::string s;
         for (TPanel* p : {form->pnlSb7, form->pnlSb6, form->pnlSb5, form->pnlSb4, form->pnlSb3,
                           form->pnlSb2, form->pnlSb1, form->pnlSb0})
-            s += p->Color() == clRed ? 'r' : p->Color() == clOrange ? 'o' : p->Color() == clGray ? '.' : '?';
+            s += p->Color() == clRed      ? 'r'
+                 : p->Color() == clOrange ? 'o'
+                 : p->Color() == clGray   ? '.'
+                                          : '?';
         return s;
     };
     // Reading 1 of the window: bit 0 and bit 4; then nothing for ten readings.
@@ -278,7 +283,8 @@ TEST(Timer, ZeroNeverTicksAndChangingTheIntervalRestarts) {
     loop.exec();
     EXPECT_EQ(ticks, 0);
     t.SetInterval(5);
-    EXPECT_TRUE(WaitFor([&] { return ticks > 0; }, 2000, [] { QCoreApplication::processEvents(); }));
+    EXPECT_TRUE(
+        WaitFor([&] { return ticks > 0; }, 2000, [] { QCoreApplication::processEvents(); }));
     t.SetEnabled(false);
     const int seen = ticks;
     QTimer::singleShot(30, &loop, &QEventLoop::quit);

@@ -76,7 +76,8 @@ TEST_F(Recording, NameCarriesPartNumberEmptySerialAndTimeStamp) {
     FindEncoder();
     Start();
     const QString name = QFileInfo(FilePath()).fileName();
-    EXPECT_TRUE(QRegularExpression("^POSITION_TQ55SPDxxB__\\d{14}\\.csv$").match(name).hasMatch()) << name.toStdString();
+    EXPECT_TRUE(QRegularExpression("^POSITION_TQ55SPDxxB__\\d{14}\\.csv$").match(name).hasMatch())
+        << name.toStdString();
     EXPECT_EQ(QFileInfo(FilePath()).absolutePath(), QDir(out.path()).absolutePath());
     EXPECT_EQ(FileBytes(), kHeader);
 }
@@ -94,24 +95,35 @@ TEST_F(Recording, DurationLimit) {
     struct Case {
         const char* name;
         int limitSec;
-        std::vector<std::uint64_t> ticks;        // elapsed ms at each good reading
+        std::vector<std::uint64_t> ticks;             // elapsed ms at each good reading
         std::function<void(TMainForm&, int)> before;  // before tick i
         int linesWritten;
         bool finished;
     };
     const Case cases[] = {
-        {"default_twenty_seconds_writes_the_line_past_it", 20, {19999, 20000, 20001, 20070}, {}, 3, true},
+        {"default_twenty_seconds_writes_the_line_past_it",
+         20,
+         {19999, 20000, 20001, 20070},
+         {},
+         3,
+         true},
         {"zero_is_no_limit", 0, {20001, 100000, 1000000}, {}, 3, false},
-        {"lowered_below_elapsed_stops_at_next_reading", 20, {5000, 6000, 7000},
+        {"lowered_below_elapsed_stops_at_next_reading",
+         20,
+         {5000, 6000, 7000},
          [](TMainForm& f, int i) {
              if (i == 1) f.seCasShranjevanja->SetText("3");
          },
-         2, true},
-        {"raised_during_the_recording", 20, {19000, 21000, 29000, 31000},
+         2,
+         true},
+        {"raised_during_the_recording",
+         20,
+         {19000, 21000, 29000, 31000},
          [](TMainForm& f, int i) {
              if (i == 1) f.seCasShranjevanja->SetText("30");
          },
-         4, true},
+         4,
+         true},
     };
     FindEncoder();
     for (const auto& c : cases) {
@@ -146,7 +158,8 @@ TEST_F(Recording, ZeroErrorBitAndRawCount) {
     Box().SetErrorBit(true);
     Start(0);
     Tick(5);
-    const QString frame = QString::fromStdString(k740sim::K740Box::AdvancedFrame(1000100, true, false, 0, 0));
+    const QString frame =
+        QString::fromStdString(k740sim::K740Box::AdvancedFrame(1000100, true, false, 0, 0));
     EXPECT_EQ(Lines().last(), "5;0x" + frame + ";1000100;1;0;0.0244;");
 }
 
@@ -245,7 +258,8 @@ TEST_F(Recording, FailedWriteEndsTheRecordingAndTheLoopGoesOn) {
     Tick(10);
     const qint64 size = QFileInfo(FilePath()).size();
     // A file-size limit makes the next line fail for real, as a full disk does.
-    struct sigaction ignore {}, old {};
+    struct sigaction ignore {
+    }, old{};
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGXFSZ, &ignore, &old);
     rlimit saved{};

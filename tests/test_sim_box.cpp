@@ -1,12 +1,11 @@
 // The simulated box: its protocol model through Feed, and the pty it runs on.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <chrono>
@@ -42,8 +41,9 @@ struct AdvancedRow {
     std::uint8_t status, trailing;
     const char* frame;
 };
-void PrintTo(const AdvancedRow& row, std::ostream* os) { *os << row.name; }
-
+void PrintTo(const AdvancedRow& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class AdvancedFrameTruth : public testing::TestWithParam<AdvancedRow> {};
 
@@ -54,15 +54,16 @@ TEST_P(AdvancedFrameTruth, MatchesHandWorkedFrame) {
 
 INSTANTIATE_TEST_SUITE_P(
     Frames, AdvancedFrameTruth,
-    testing::Values(AdvancedRow{"WorkedExample", 1000000, false, false, 0, 0, "03D090300920"},
-                    AdvancedRow{"ErrorActive", 1000000, true, false, 0, 0, "03D090100A30"},
-                    AdvancedRow{"WarningActive", 1000000, false, true, 0, 0, "03D090200410"},
-                    AdvancedRow{"BothActiveWithStatus", 1000000, true, true, 0xA5, 0, "03D0900A5430"},
-                    AdvancedRow{"CountZero", 0, false, false, 0, 0, "000000300E20"},
-                    AdvancedRow{"CountMaxStatusFF", 0x3FFFFFF, false, false, 0xFF, 0, "FFFFFFFFF880"},
-                    AdvancedRow{"TrailingOutsideCrc", 1000000, false, false, 0, 0x7, "03D090300927"},
-                    AdvancedRow{"CountAbove26BitsMasked", 0x4000000 | 1000000, false, false, 0, 0,
-                                "03D090300920"}),
+    testing::Values(
+        AdvancedRow{"WorkedExample", 1000000, false, false, 0, 0, "03D090300920"},
+        AdvancedRow{"ErrorActive", 1000000, true, false, 0, 0, "03D090100A30"},
+        AdvancedRow{"WarningActive", 1000000, false, true, 0, 0, "03D090200410"},
+        AdvancedRow{"BothActiveWithStatus", 1000000, true, true, 0xA5, 0, "03D0900A5430"},
+        AdvancedRow{"CountZero", 0, false, false, 0, 0, "000000300E20"},
+        AdvancedRow{"CountMaxStatusFF", 0x3FFFFFF, false, false, 0xFF, 0, "FFFFFFFFF880"},
+        AdvancedRow{"TrailingOutsideCrc", 1000000, false, false, 0, 0x7, "03D090300927"},
+        AdvancedRow{"CountAbove26BitsMasked", 0x4000000 | 1000000, false, false, 0, 0,
+                    "03D090300920"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct SimpleRow {
@@ -72,8 +73,9 @@ struct SimpleRow {
     std::uint8_t trailing;
     const char* frame;
 };
-void PrintTo(const SimpleRow& row, std::ostream* os) { *os << row.name; }
-
+void PrintTo(const SimpleRow& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class SimpleFrameTruth : public testing::TestWithParam<SimpleRow> {};
 
@@ -106,8 +108,9 @@ struct CommandRow {
     std::vector<std::string> replies;
     std::vector<std::string> commands;  // empty: not checked
 };
-void PrintTo(const CommandRow& row, std::ostream* os) { *os << row.name; }
-
+void PrintTo(const CommandRow& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class BoxCommands : public testing::TestWithParam<CommandRow> {};
 
@@ -135,7 +138,8 @@ INSTANTIATE_TEST_SUITE_P(
         CommandRow{"SpiSettingsG", {{"G0:1", 0}}, {"OK G0:1\r\n"}, {}},
         CommandRow{"SpiSettingsD", {{"D055", 0}}, {"OK D055\r\n"}, {}},
         CommandRow{"SpiSettingsWithControlBytesRefused", {{"G\r\n1", 0}}, {"ERROR\r\n"}, {}},
-        CommandRow{"ClockSetThenQueried", {{"M5m", 0}}, {"OK\r\n", "M5 = 1.5 MHz\r\n"}, {"M5", "m"}},
+        CommandRow{
+            "ClockSetThenQueried", {{"M5m", 0}}, {"OK\r\n", "M5 = 1.5 MHz\r\n"}, {"M5", "m"}},
         CommandRow{"ClockOutOfRangeRefused", {{"M9m", 0}}, {"ERROR\r\n", "M6 = 3 MHz\r\n"}, {}},
         CommandRow{"SupplyOnAt5V", {{"V5ne", 0}}, {"V5 OK\r\n", "ON\r\n", "5V ON\r\n"}, {}},
         CommandRow{"SupplyOff", {{"nfe", 0}}, {"ON\r\n", "OFF\r\n", "OFF\r\n"}, {}},
@@ -143,13 +147,17 @@ INSTANTIATE_TEST_SUITE_P(
         CommandRow{"AdvancedEncoderShortRead", {{"?04:004", 0}}, {"03D09030\r\n"}, {}},
         CommandRow{"ReadLengthsDisagree", {{"?06:004", 0}}, {"ERROR\r\n"}, {"?06:004"}},
         CommandRow{"ReadWithoutDigits", {{"?ab:cde", 0}}, {"ERROR\r\n"}, {}},
-        CommandRow{"SeveralCommandsInOneFeed", {{"vor", 0}}, {kIdent, "12\r\n", "SN-0042317\r\n"}, {"v", "o", "r"}},
+        CommandRow{"SeveralCommandsInOneFeed",
+                   {{"vor", 0}},
+                   {kIdent, "12\r\n", "SN-0042317\r\n"},
+                   {"v", "o", "r"}},
         CommandRow{"SplitAcrossFeeds", {{"?06", 0}, {":006", 40}}, {kFrame + "\r\n"}, {"?06:006"}},
         CommandRow{"SplitAtEveryByte",
                    {{"G", 0}, {"0", 1}, {":", 2}, {"1", 3}},
                    {"OK G0:1\r\n"},
                    {"G0:1"}},
-        CommandRow{"UnknownBytesDropped", {{std::string("x\r\nZ \xff\x00v", 8), 0}}, {kIdent}, {"v"}},
+        CommandRow{
+            "UnknownBytesDropped", {{std::string("x\r\nZ \xff\x00v", 8), 0}}, {kIdent}, {"v"}},
         CommandRow{"PartialKeptUpTo100ms", {{"?06", 0}, {":006", 100}}, {kFrame + "\r\n"}, {}},
         CommandRow{"PartialDroppedAfter100ms", {{"?06", 0}, {":006", 101}}, {}, {}},
         CommandRow{"FreshCommandAfterDroppedPartial", {{"M", 0}, {"v", 200}}, {kIdent}, {"v"}},
@@ -166,8 +174,9 @@ struct FaultRow {
     std::string input;
     std::vector<std::string> replies;
 };
-void PrintTo(const FaultRow& row, std::ostream* os) { *os << row.name; }
-
+void PrintTo(const FaultRow& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class BoxFaults : public testing::TestWithParam<FaultRow> {};
 
@@ -182,49 +191,72 @@ TEST_P(BoxFaults, ChangeTheReply) {
 INSTANTIATE_TEST_SUITE_P(
     Feed, BoxFaults,
     testing::Values(
-        FaultRow{"ErrorReply", [](K740Box& b) { b.SetErrorReply("Cp", "ERROR"); }, "Cp", {"ERROR\r\n"}},
-        FaultRow{"ErrorReplyOnlyForItsCommand", [](K740Box& b) { b.SetErrorReply("Cp", "error"); },
-                 "vCp", {kIdent, "error\r\n"}},
+        FaultRow{
+            "ErrorReply", [](K740Box& b) { b.SetErrorReply("Cp", "ERROR"); }, "Cp", {"ERROR\r\n"}},
+        FaultRow{"ErrorReplyOnlyForItsCommand",
+                 [](K740Box& b) { b.SetErrorReply("Cp", "error"); },
+                 "vCp",
+                 {kIdent, "error\r\n"}},
         FaultRow{"NoReply", [](K740Box& b) { b.SetNoReply("v"); }, "vo", {"12\r\n"}},
-        FaultRow{"RawReplyHasNoCrLf", [](K740Box& b) { b.SetRawReply("v", "K740-3"); }, "v", {"K740-3"}},
+        FaultRow{
+            "RawReplyHasNoCrLf", [](K740Box& b) { b.SetRawReply("v", "K740-3"); }, "v", {"K740-3"}},
         FaultRow{"NewestOverrideWins",
                  [](K740Box& b) {
                      b.SetNoReply("v");
                      b.SetRawReply("v", "X");
                  },
-                 "v", {"X"}},
+                 "v",
+                 {"X"}},
         FaultRow{"ClearOverrides",
                  [](K740Box& b) {
                      b.SetErrorReply("v", "ERROR");
                      b.SetNoReply("o");
                      b.ClearOverrides();
                  },
-                 "vo", {kIdent, "12\r\n"}},
+                 "vo",
+                 {kIdent, "12\r\n"}},
         FaultRow{"Silent", [](K740Box& b) { b.SetSilent(true); }, "v?06:006", {}},
         FaultRow{"SilentBeatsOverride",
                  [](K740Box& b) {
                      b.SetSilent(true);
                      b.SetRawReply("v", "X");
                  },
-                 "v", {}},
+                 "v",
+                 {}},
         FaultRow{"BadCrc", [](K740Box& b) { b.SetBadCrc(true); }, "?06:006", {"03D0903006D0\r\n"}},
         FaultRow{"BadCrcLeavesSimpleFrameAlone",
                  [](K740Box& b) {
                      b.SetEncoder(EncoderKind::Simple);
                      b.SetBadCrc(true);
                  },
-                 "?04:004", {"03D09030\r\n"}},
-        FaultRow{"TrailingBits", [](K740Box& b) { b.SetTrailingBits(5); }, "?06:006", {"03D090300925\r\n"}},
+                 "?04:004",
+                 {"03D09030\r\n"}},
+        FaultRow{"TrailingBits",
+                 [](K740Box& b) { b.SetTrailingBits(5); },
+                 "?06:006",
+                 {"03D090300925\r\n"}},
         FaultRow{"TrailingBitsSimple",
                  [](K740Box& b) {
                      b.SetEncoder(EncoderKind::Simple);
                      b.SetTrailingBits(0xA);
                  },
-                 "?04:004", {"03D0903A\r\n"}},
-        FaultRow{"OneDigitMore", [](K740Box& b) { b.SetFrameLengthDelta(1); }, "?06:006", {"03D0903009200\r\n"}},
-        FaultRow{"OneDigitLess", [](K740Box& b) { b.SetFrameLengthDelta(-1); }, "?06:006", {"03D09030092\r\n"}},
-        FaultRow{"FarFewerDigitsThanFrame", [](K740Box& b) { b.SetFrameLengthDelta(-50); }, "?06:006", {"\r\n"}},
-        FaultRow{"LowerCaseWithBlanks", [](K740Box& b) { b.SetLowerCaseWithBlanks(true); }, "?06:006",
+                 "?04:004",
+                 {"03D0903A\r\n"}},
+        FaultRow{"OneDigitMore",
+                 [](K740Box& b) { b.SetFrameLengthDelta(1); },
+                 "?06:006",
+                 {"03D0903009200\r\n"}},
+        FaultRow{"OneDigitLess",
+                 [](K740Box& b) { b.SetFrameLengthDelta(-1); },
+                 "?06:006",
+                 {"03D09030092\r\n"}},
+        FaultRow{"FarFewerDigitsThanFrame",
+                 [](K740Box& b) { b.SetFrameLengthDelta(-50); },
+                 "?06:006",
+                 {"\r\n"}},
+        FaultRow{"LowerCaseWithBlanks",
+                 [](K740Box& b) { b.SetLowerCaseWithBlanks(true); },
+                 "?06:006",
                  {"03 d0 90 30 09 20\r\n"}},
         FaultRow{"FlagsAndStatus",
                  [](K740Box& b) {
@@ -232,15 +264,24 @@ INSTANTIATE_TEST_SUITE_P(
                      b.SetWarningBit(true);
                      b.SetDetailedStatus(0xA5);
                  },
-                 "?06:006", {"03D0900A5430\r\n"}},
-        FaultRow{"SimpleEncoderOnSixByteRead", [](K740Box& b) { b.SetEncoder(EncoderKind::Simple); },
-                 "?06:006", {"03D09030FFFF\r\n"}},
-        FaultRow{"NoEncoderSixBytes", [](K740Box& b) { b.SetEncoder(EncoderKind::None); }, "?06:006",
+                 "?06:006",
+                 {"03D0900A5430\r\n"}},
+        FaultRow{"SimpleEncoderOnSixByteRead",
+                 [](K740Box& b) { b.SetEncoder(EncoderKind::Simple); },
+                 "?06:006",
+                 {"03D09030FFFF\r\n"}},
+        FaultRow{"NoEncoderSixBytes",
+                 [](K740Box& b) { b.SetEncoder(EncoderKind::None); },
+                 "?06:006",
                  {"FFFFFFFFFFFF\r\n"}},
-        FaultRow{"NoEncoderFourBytes", [](K740Box& b) { b.SetEncoder(EncoderKind::None); }, "?04:004",
+        FaultRow{"NoEncoderFourBytes",
+                 [](K740Box& b) { b.SetEncoder(EncoderKind::None); },
+                 "?04:004",
                  {"FFFFFFFF\r\n"}},
-        FaultRow{"OwnIdentification", [](K740Box& b) { b.SetIdentification("K740-3T, V3.10 test"); },
-                 "v", {"K740-3T, V3.10 test\r\n"}}),
+        FaultRow{"OwnIdentification",
+                 [](K740Box& b) { b.SetIdentification("K740-3T, V3.10 test"); },
+                 "v",
+                 {"K740-3T, V3.10 test\r\n"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(BoxIdentification, CarriesVersionAtCharacters10To14) {
@@ -291,8 +332,9 @@ struct MotionRow {
     std::string first, second;
     std::uint32_t after;  // Position() after both reads
 };
-void PrintTo(const MotionRow& row, std::ostream* os) { *os << row.name; }
-
+void PrintTo(const MotionRow& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class BoxMotion : public testing::TestWithParam<MotionRow> {};
 
@@ -309,15 +351,16 @@ TEST_P(BoxMotion, AdvancesAfterEachRead) {
 
 INSTANTIATE_TEST_SUITE_P(
     Feed, BoxMotion,
-    testing::Values(
-        MotionRow{"HeldStill", EncoderKind::Advanced, 1000000, 0, "?06:006", kFrame, kFrame, 1000000},
-        MotionRow{"MovesBySpeed", EncoderKind::Advanced, 1000000, 37, "?06:006", kFrame,
-                  K740Box::AdvancedFrame(1000037, false, false, 0, 0), 1000074},
-        MotionRow{"WrapsUpwards", EncoderKind::Advanced, 0x3FFFFFF, 1, "?06:006",
-                  K740Box::AdvancedFrame(0x3FFFFFF, false, false, 0, 0),
-                  K740Box::AdvancedFrame(0, false, false, 0, 0), 1},
-        MotionRow{"WrapsDownwards", EncoderKind::Simple, 0, -1, "?04:004", K740Box::SimpleFrame(0, false, false, 0),
-                  K740Box::SimpleFrame(0x3FFFFFF, false, false, 0), 0x3FFFFFE}),
+    testing::Values(MotionRow{"HeldStill", EncoderKind::Advanced, 1000000, 0, "?06:006", kFrame,
+                              kFrame, 1000000},
+                    MotionRow{"MovesBySpeed", EncoderKind::Advanced, 1000000, 37, "?06:006", kFrame,
+                              K740Box::AdvancedFrame(1000037, false, false, 0, 0), 1000074},
+                    MotionRow{"WrapsUpwards", EncoderKind::Advanced, 0x3FFFFFF, 1, "?06:006",
+                              K740Box::AdvancedFrame(0x3FFFFFF, false, false, 0, 0),
+                              K740Box::AdvancedFrame(0, false, false, 0, 0), 1},
+                    MotionRow{"WrapsDownwards", EncoderKind::Simple, 0, -1, "?04:004",
+                              K740Box::SimpleFrame(0, false, false, 0),
+                              K740Box::SimpleFrame(0x3FFFFFF, false, false, 0), 0x3FFFFFE}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(BoxMotionOther, OtherCommandsDoNotMoveTheEncoder) {
@@ -388,7 +431,8 @@ TEST(BoxRobustness, RandomInputNeverBreaksFraming) {
 
 std::uint64_t nowMs() {
     using namespace std::chrono;
-    return std::uint64_t(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+    return std::uint64_t(
+        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
 bool waitUntil(const std::function<bool()>& cond, unsigned ms = 3000) {
@@ -445,7 +489,9 @@ protected:
         const std::uint64_t end = nowMs() + ms;
         auto count = [&got] {
             int n = 0;
-            for (std::size_t p = got.find("\r\n"); p != std::string::npos; p = got.find("\r\n", p + 2)) ++n;
+            for (std::size_t p = got.find("\r\n"); p != std::string::npos;
+                 p = got.find("\r\n", p + 2))
+                ++n;
             return n;
         };
         while (count() < lines) {
@@ -546,7 +592,8 @@ TEST_F(PtyBoxTest, ClosingThePortClearsItsExclusiveFlag) {
     ASSERT_EQ(::ioctl(fd, TIOCEXCL), 0);
     closeClient(fd);
     EXPECT_TRUE(waitUntil([&] {
-        const int probe = ::open(box.LinkPath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        const int probe =
+            ::open(box.LinkPath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (probe < 0) return false;  // EBUSY as non-root while the flag stays
         int excl = 1;
         ::ioctl(probe, TIOCGEXCL, &excl);

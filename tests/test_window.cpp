@@ -12,7 +12,8 @@ namespace {
 
 using Commands = std::vector<std::string>;
 
-const QString kCaptionStart = QStringLiteral("Quorvane® for K740-3T and TQ55 SPI encoders (ver: 1.0.0.10");
+const QString kCaptionStart =
+    QStringLiteral("Quorvane® for K740-3T and TQ55 SPI encoders (ver: 1.0.0.10");
 
 // ------------------------------------------------------------ start-up, search
 
@@ -29,7 +30,8 @@ TEST_F(WindowTest, CaptionBeforeAnyBoxHasEmptyFields) {
 TEST_F(WindowTest, SearchBlinksOneChangePerTickWhileNoBoxAnswers) {
     Box().SetSilent(true);
     ReplyTimeoutMs = 30;
-    const QStringList expected = {"Searching for interface...", "", "Searching for interface...", ""};
+    const QStringList expected = {"Searching for interface...", "", "Searching for interface...",
+                                  ""};
     for (const QString& text : expected) {
         form->tmrSearchInterfaceTimer();
         EXPECT_EQ(form->lblPosUnit->Caption(), text);
@@ -88,7 +90,8 @@ TEST_F(WindowTest, FullSetUpSendsEveryCommandInOrder) {
     EXPECT_EQ(form->K740verzija, "V2.05.12");
     EXPECT_EQ(form->K740Serijska, "SN0042317");
     EXPECT_EQ(form->lblInterfaceSerial->Caption(), "Serial: SN0042317");
-    EXPECT_EQ(form->windowTitle(), kCaptionStart + "; IF sn: SN0042317, fw: V2.05.12; Encoder pn: )");
+    EXPECT_EQ(form->windowTitle(),
+              kCaptionStart + "; IF sn: SN0042317, fw: V2.05.12; Encoder pn: )");
     EXPECT_EQ(form->cmbFreqSPI->currentIndex(), 4);
     EXPECT_EQ(Box().SpiClock(), "5");
     EXPECT_TRUE(Box().SupplyOn());
@@ -109,17 +112,23 @@ TEST_F(WindowTest, SetUpFailures) {
         QStringList messages;
     };
     const Case cases[] = {
-        {"cp_lower_case_error", [](auto& b) { b.SetErrorReply("Cp", "error: busy"); },
+        {"cp_lower_case_error",
+         [](auto& b) { b.SetErrorReply("Cp", "error: busy"); },
          {"Interface error: Cp -> error: busy"}},
-        {"cp_times_out_after_error", [](auto& b) { b.SetRawReply("Cp", "ERROR"); },
+        {"cp_times_out_after_error",
+         [](auto& b) { b.SetRawReply("Cp", "ERROR"); },
          {"Interface error: Cp -> ERROR", "Interface error: Cp -> ERROR"}},
-        {"g01_error", [](auto& b) { b.SetErrorReply("G0:1", "ERROR 3"); },
+        {"g01_error",
+         [](auto& b) { b.SetErrorReply("G0:1", "ERROR 3"); },
          {"Interface error: G0:1 -> ERROR 3"}},
-        {"supply_wrong_reply", [](auto& b) { b.SetErrorReply("V5", "ERR"); },
+        {"supply_wrong_reply",
+         [](auto& b) { b.SetErrorReply("V5", "ERR"); },
          {"Error setting power supply! (V5) -> (ERR)"}},
-        {"supply_on_wrong_reply", [](auto& b) { b.SetErrorReply("n", "OFF"); },
+        {"supply_on_wrong_reply",
+         [](auto& b) { b.SetErrorReply("n", "OFF"); },
          {"Error setting power supply! (n) -> (OFF)"}},
-        {"clock_query_blank", [](auto& b) { b.SetRawReply("m", " \t\r\n"); },
+        {"clock_query_blank",
+         [](auto& b) { b.SetRawReply("m", " \t\r\n"); },
          {"SPI Frequency setting 5 failed!"}},
         // Bytes came, so no message although the transaction failed.
         {"clock_set_partial_reply", [](auto& b) { b.SetRawReply("M5", "O"); }, {}},
@@ -181,7 +190,8 @@ TEST_F(WindowTest, SettingsWithNoPortOpen) {
     form->cmbFreqSPI->setCurrentIndex(2);
     form->cmbFreqSPIChange();
     form->rbPwrOffClick();
-    EXPECT_EQ(messages, (QStringList{"SPI Frequency setting 3 failed!", "Error setting power supply! (f) -> ()"}));
+    EXPECT_EQ(messages, (QStringList{"SPI Frequency setting 3 failed!",
+                                     "Error setting power supply! (f) -> ()"}));
 }
 
 TEST_F(WindowTest, UserChangesClockAndSupply) {
@@ -218,7 +228,8 @@ TEST_F(WindowTest, AdvancedEncoderFoundOnFirstTick) {
     EXPECT_EQ(form->lblPosUnit->Caption(), "Encoder found.");
     EXPECT_EQ(form->lblPosUnit->FontColor(), clNavy);
     const QStringList log = Log();
-    EXPECT_EQ(log.mid(log.size() - 2), (QStringList{"Encoder found.", "SPB or SPD communication variant."}));
+    EXPECT_EQ(log.mid(log.size() - 2),
+              (QStringList{"Encoder found.", "SPB or SPD communication variant."}));
     EXPECT_EQ(form->lblCRC->Caption().left(5), "CRC: ");
     EXPECT_EQ(EncoderPosition.Resolution_unit, 0.000244140625);
     EXPECT_EQ(EncoderPosition.STmaxCount, 0x7FFFFFFu);
@@ -311,7 +322,8 @@ TEST_F(WindowTest, ReadingShowsRawFrameAndLogsTraffic) {
     const TColor lamp = form->pnlCommActive->Color();
     form->tmrSearchEncoderTimer();
     EXPECT_EQ(form->lblEncPosRawHex->Caption(), "03D090300920");
-    EXPECT_EQ(form->lblEncPosRawBin->Caption(), "00000011110100001001000000 11 00000000 10010010 0000");
+    EXPECT_EQ(form->lblEncPosRawBin->Caption(),
+              "00000011110100001001000000 11 00000000 10010010 0000");
     EXPECT_EQ(form->lblEncPosRawDecoded->Caption(), "1000000");
     EXPECT_EQ(form->lblCRC->Caption(), "CRC: 92 / 92");
     EXPECT_NE(form->pnlCommActive->Color(), lamp);

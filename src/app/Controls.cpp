@@ -1,8 +1,8 @@
 #include "app/Controls.h"
 
 #include <QLineEdit>
-#include <QPainter>
 #include <QPaintEvent>
+#include <QPainter>
 #include <QResizeEvent>
 #include <QStyle>
 
@@ -37,7 +37,9 @@ void TLabel::SetFontColor(TColor c) {
     setPalette(p);
 }
 
-void TLabel::RepaintNow() { repaint(); }
+void TLabel::RepaintNow() {
+    repaint();
+}
 
 // ---------------------------------------------------------------- TPanel
 
@@ -65,7 +67,8 @@ void TPanel::paintEvent(QPaintEvent*) {
         p.drawLine(b.topRight(), b.bottomRight());
     };
     if (bevel_ != Bevel::None) bevelRect(r, shadow, light);
-    if (bevel_ == Bevel::RaisedInnerLoweredOuter) bevelRect(r.adjusted(1, 1, -1, -1), light, shadow);
+    if (bevel_ == Bevel::RaisedInnerLoweredOuter)
+        bevelRect(r.adjusted(1, 1, -1, -1), light, shadow);
     if (!caption_.isEmpty()) {
         p.setPen(palette().color(QPalette::WindowText));
         p.setFont(font());
@@ -126,9 +129,13 @@ TSpinEdit::TSpinEdit(QWidget* parent, int value, int minValue, int maxValue, int
     connect(lineEdit(), &QLineEdit::textChanged, this, [this] { emit Change(); });
 }
 
-QString TSpinEdit::Text() const { return lineEdit()->text(); }
+QString TSpinEdit::Text() const {
+    return lineEdit()->text();
+}
 
-void TSpinEdit::SetText(const QString& t) { lineEdit()->setText(t); }
+void TSpinEdit::SetText(const QString& t) {
+    lineEdit()->setText(t);
+}
 
 int TSpinEdit::Value() const {
     // Only a plain decimal number counts; anything else reads as the minimum.
@@ -138,7 +145,9 @@ int TSpinEdit::Value() const {
     return ok ? v : min_;
 }
 
-void TSpinEdit::SetValue(int v) { SetText(QString::number(v)); }
+void TSpinEdit::SetValue(int v) {
+    SetText(QString::number(v));
+}
 
 void TSpinEdit::stepBy(int steps) {
     const long long v = static_cast<long long>(Value()) + static_cast<long long>(steps) * step_;

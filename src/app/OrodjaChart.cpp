@@ -13,7 +13,9 @@
 
 namespace {
 
-[[noreturn]] void Fail(const QString& text) { throw std::runtime_error(text.toLocal8Bit().toStdString()); }
+[[noreturn]] void Fail(const QString& text) {
+    throw std::runtime_error(text.toLocal8Bit().toStdString());
+}
 
 }  // namespace
 

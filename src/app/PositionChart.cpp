@@ -106,7 +106,9 @@ struct TPositionChart::Impl {
     // wait until he zooms out again.
     bool zoomed = false;
 
-    const Point& At(std::int64_t serial) const { return points[static_cast<std::size_t>(serial - first)]; }
+    const Point& At(std::int64_t serial) const {
+        return points[static_cast<std::size_t>(serial - first)];
+    }
 
     QLineSeries* TakeSeries(TColor color) {
         QLineSeries* s;
@@ -304,7 +306,9 @@ void TPositionChart::AddPoint(double x, double y, TColor color) {
     Changed();
 }
 
-int TPositionChart::Count() const { return static_cast<int>(d->points.size()); }
+int TPositionChart::Count() const {
+    return static_cast<int>(d->points.size());
+}
 
 void TPositionChart::DeleteFirst() {
     if (d->points.empty()) return;
@@ -337,6 +341,12 @@ void TPositionChart::Clear() {
     Changed();
 }
 
-double TPositionChart::XAt(int i) const { return d->points.at(static_cast<std::size_t>(i)).x; }
-double TPositionChart::YAt(int i) const { return d->points.at(static_cast<std::size_t>(i)).y; }
-TColor TPositionChart::ColorAt(int i) const { return d->points.at(static_cast<std::size_t>(i)).color; }
+double TPositionChart::XAt(int i) const {
+    return d->points.at(static_cast<std::size_t>(i)).x;
+}
+double TPositionChart::YAt(int i) const {
+    return d->points.at(static_cast<std::size_t>(i)).y;
+}
+TColor TPositionChart::ColorAt(int i) const {
+    return d->points.at(static_cast<std::size_t>(i)).color;
+}

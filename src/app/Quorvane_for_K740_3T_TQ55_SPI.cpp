@@ -6,7 +6,8 @@
 int main(int argc, char** argv) {
     // The command line is ignored; Qt's own options still apply.
     TApplication app(argc, argv);
-    QGuiApplication::setApplicationDisplayName(QStringLiteral("Quorvane for TQ55 SPI encoders with K740-3T"));
+    QGuiApplication::setApplicationDisplayName(
+        QStringLiteral("Quorvane for TQ55 SPI encoders with K740-3T"));
     InstallFontSubstitutes();
     TMainForm form;
     form.show();

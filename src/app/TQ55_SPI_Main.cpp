@@ -13,8 +13,8 @@
 #include "app/OrodjaChart.h"
 #include "app/PositionChart.h"
 #include "core/Enkoderji_splosno.h"
-#include "core/FrameDecoder.h"
 #include "core/Formatting.h"
+#include "core/FrameDecoder.h"
 #include "core/Orodja.h"
 #include "core/Serial_driver.h"
 #include "platform/Clock.h"
@@ -22,7 +22,9 @@
 
 namespace {
 
-QString latin1(const QByteArray& b) { return QString::fromLatin1(b); }
+QString latin1(const QByteArray& b) {
+    return QString::fromLatin1(b);
+}
 
 const char* const kVersionText = "" QT_STRINGIFY(K740_VERSION_MAJOR) "." QT_STRINGIFY(
     K740_VERSION_MINOR) "." QT_STRINGIFY(K740_VERSION_PATCH) "." QT_STRINGIFY(K740_VERSION_TWEAK);
@@ -32,8 +34,8 @@ bool g_waitCursor = false;
 }  // namespace
 
 QByteArray ZeroPadCount(int value, int width) {
-    QByteArray digits = QByteArray::number(static_cast<qint64>(value) < 0 ? -static_cast<qint64>(value)
-                                                                          : static_cast<qint64>(value));
+    QByteArray digits = QByteArray::number(
+        static_cast<qint64>(value) < 0 ? -static_cast<qint64>(value) : static_cast<qint64>(value));
     const bool negative = value < 0;
     if (width >= 1 && width <= 6)
         while (digits.size() + (negative ? 1 : 0) < width) digits.prepend('0');
@@ -42,21 +44,21 @@ QByteArray ZeroPadCount(int value, int width) {
 
 // ------------------------------------------------------------ user messages
 
-std::function<void(QWidget*, const QString&)> TUserMessages::ShowMessage =
-    [](QWidget* parent, const QString& text) {
-        QMessageBox box(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(), text,
-                        QMessageBox::Ok, parent);
-        box.setTextFormat(Qt::PlainText);  // replies of the box end up in these texts
-        box.exec();
-    };
+std::function<void(QWidget*, const QString&)> TUserMessages::ShowMessage = [](QWidget* parent,
+                                                                              const QString& text) {
+    QMessageBox box(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(), text,
+                    QMessageBox::Ok, parent);
+    box.setTextFormat(Qt::PlainText);  // replies of the box end up in these texts
+    box.exec();
+};
 
-std::function<void(QWidget*, const QString&)> TUserMessages::ShowError =
-    [](QWidget* parent, const QString& text) {
-        QMessageBox box(QMessageBox::Critical, QGuiApplication::applicationDisplayName(), text,
-                        QMessageBox::Ok, parent);
-        box.setTextFormat(Qt::PlainText);
-        box.exec();
-    };
+std::function<void(QWidget*, const QString&)> TUserMessages::ShowError = [](QWidget* parent,
+                                                                            const QString& text) {
+    QMessageBox box(QMessageBox::Critical, QGuiApplication::applicationDisplayName(), text,
+                    QMessageBox::Ok, parent);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+};
 
 bool TSaveDialog::Execute(QWidget* parent) {
     if (Executor) return Executor(*this);
@@ -89,9 +91,13 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
     FormCreate();
 }
 
-TMainForm::~TMainForm() { FormDestroy(); }
+TMainForm::~TMainForm() {
+    FormDestroy();
+}
 
-QLocale TMainForm::Locale() const { return UserLocale ? UserLocale() : QLocale(); }
+QLocale TMainForm::Locale() const {
+    return UserLocale ? UserLocale() : QLocale();
+}
 
 void TMainForm::Guard(const std::function<void()>& handler, const std::function<void()>& recover) {
     try {
@@ -131,7 +137,8 @@ void TMainForm::ConnectEvents() {
               });
     });
     auto on = [this](auto* sender, auto signal, void (TMainForm::*handler)()) {
-        connect(sender, signal, this, [this, handler] { Guard([this, handler] { (this->*handler)(); }); });
+        connect(sender, signal, this,
+                [this, handler] { Guard([this, handler] { (this->*handler)(); }); });
     };
     // A user's choice only: selecting an entry from the program raises nothing.
     on(cmbFreqSPI, &QComboBox::activated, &TMainForm::cmbFreqSPIChange);
@@ -197,8 +204,8 @@ void TMainForm::FormDestroy() {
 void TMainForm::UpdateCaption() {
     const QString caption = QStringLiteral("Quorvane® for K740-3T and TQ55 SPI encoders (ver: ") +
                             QString::fromLatin1(kVersionText) + "; IF sn: " + latin1(K740Serijska) +
-                            ", fw: " + latin1(K740verzija) + "; Encoder pn: " +
-                            latin1(EncoderSignature.PartNumber) + ")";
+                            ", fw: " + latin1(K740verzija) +
+                            "; Encoder pn: " + latin1(EncoderSignature.PartNumber) + ")";
     // The title first: a window title that ends in the application's name is
     // shown as it is, anything else gets the name appended by the platform.
     QGuiApplication::setApplicationDisplayName(caption);
@@ -217,7 +224,9 @@ void TMainForm::LogLine(const QString& line, bool scroll) {
     if (scroll) ScrollLogPageDown();
 }
 
-void TMainForm::Button1Click() { mmLog->clear(); }
+void TMainForm::Button1Click() {
+    mmLog->clear();
+}
 
 // ------------------------------------------------------------ interface search
 
@@ -234,8 +243,8 @@ void TMainForm::tmrSearchInterfaceTimer() {
         K740_H = platform::InvalidHandle;
     }
     lblPosUnit->SetFontColor(clOrange);
-    lblPosUnit->SetCaption(lblPosUnit->Caption().isEmpty() ? QStringLiteral("Searching for interface...")
-                                                           : QString());
+    lblPosUnit->SetCaption(
+        lblPosUnit->Caption().isEmpty() ? QStringLiteral("Searching for interface...") : QString());
     lblPosUnit->RepaintNow();
     int port = 0;
     found = ScanPorts(port);
@@ -312,8 +321,8 @@ void TMainForm::InterfaceSetup() {
     for (const Step& s : {Step{"Cp", "Protocol settings: "}, Step{"G0:1", "SPI settings: "},
                           Step{"D055", "SPI settings: "}}) {
         const std::int32_t r = SendCommand(K740_H, s.command, 0, reply);
-        const QString text = QStringLiteral("Interface error: ") + s.command + " -> " +
-                             PrintableOnly(latin1(reply));
+        const QString text =
+            QStringLiteral("Interface error: ") + s.command + " -> " + PrintableOnly(latin1(reply));
         if (r != TR_OK) message(text);
         if (UpperCase(reply).contains("ERROR")) message(text);
         LogLine(QString::fromLatin1(s.logPrefix) + PrintableOnly(latin1(reply)), false);
@@ -345,8 +354,9 @@ void TMainForm::rbPwr5vClick() {
     auto check = [this, &reply](const char* command, const char* expected) {
         SendCommand(K740_H, command, 0, reply);
         if (!reply.startsWith(expected))
-            TUserMessages::ShowMessage(this, QStringLiteral("Error setting power supply! (") + command +
-                                                 ") -> (" + PrintableOnly(latin1(reply)) + ")");
+            TUserMessages::ShowMessage(this, QStringLiteral("Error setting power supply! (") +
+                                                 command + ") -> (" + PrintableOnly(latin1(reply)) +
+                                                 ")");
     };
     check("V5", "V5");
     check("n", "ON");
@@ -390,7 +400,8 @@ void TMainForm::ReadEncoder(bool advanced) {
 }
 
 bool TMainForm::DecodeEncoderData(bool advanced) {
-    const TFrameDecode r = DecodeFrame(advanced, EncoderZeroPos_cnt, EncoderPosition, DetailedStatus);
+    const TFrameDecode r =
+        DecodeFrame(advanced, EncoderZeroPos_cnt, EncoderPosition, DetailedStatus);
     if (!r.LengthOk) {
         LogLine(QStringLiteral("Incorrect data returned from K740."));
         platform::ClosePort(K740_H);
@@ -409,8 +420,8 @@ void TMainForm::tmrSearchEncoderTimer() {
     tmrSearchEncoder->SetEnabled(false);
     lblPosUnit->SetFontColor(clDarkGreen);
     pnlPosition->SetColor(clBtnFace);
-    lblPosUnit->SetCaption(lblPosUnit->Caption().isEmpty() ? QStringLiteral("Searching for encoder...")
-                                                           : QString());
+    lblPosUnit->SetCaption(
+        lblPosUnit->Caption().isEmpty() ? QStringLiteral("Searching for encoder...") : QString());
     lblPosUnit->RepaintNow();
     RefreshPowerStatus();
     Encoder_Status_delay = 0;
@@ -420,7 +431,8 @@ void TMainForm::tmrSearchEncoderTimer() {
     EncoderPosition.STmaxCount = 0x7FFFFFF;
     EncoderPosition.MTmaxCount = 0;
     EncoderSignature.Multiturn = false;
-    EncoderPosition.Resolution_unit = rgEncoderResolution->ItemIndex() == 0 ? 0.000244140625 : 0.00025;
+    EncoderPosition.Resolution_unit =
+        rgEncoderResolution->ItemIndex() == 0 ? 0.000244140625 : 0.00025;
 
     auto found = [this](int item, const char* variantLine, bool statusTab) {
         rgEncoderConfiguration->SetItemIndex(item);
@@ -477,7 +489,8 @@ void TMainForm::tmrReadEncoderTimer() {
     // A reply refused for its length has closed the port and armed the
     // interface search: it must not pass for a good reading.
     if (ReplyRefused) return;
-    lblDataPacketOK->SetCaption(advanced ? QStringLiteral("CRC check") : QStringLiteral("Reserved bits"));
+    lblDataPacketOK->SetCaption(advanced ? QStringLiteral("CRC check")
+                                         : QStringLiteral("Reserved bits"));
 
     if (EncoderPosition.ErrComm != TR_OK) {
         lblPosUnit->SetCaption(QStringLiteral("Interface disconnected!"));
@@ -504,7 +517,8 @@ void TMainForm::tmrReadEncoderTimer() {
     if (cbPosPlot->isChecked()) ChartStep(positionColor);
     if (advanced) {
         lblEncDetStatBin->SetCaption(QString::fromLatin1(IntToBinStr(8, DetailedStatus)));
-        Encoder_Status_delay = static_cast<std::uint8_t>(Encoder_Status_delay | (DetailedStatus & 0xFF));
+        Encoder_Status_delay =
+            static_cast<std::uint8_t>(Encoder_Status_delay | (DetailedStatus & 0xFF));
         TPanel* const panels[8] = {pnlSb0, pnlSb1, pnlSb2, pnlSb3, pnlSb4, pnlSb5, pnlSb6, pnlSb7};
         for (int bit = 7; bit >= 0; --bit) {
             const bool set = (Encoder_Status_delay >> bit) & 1u;
@@ -541,7 +555,8 @@ void TMainForm::seEncoderReadIntervalChange() {
 
 void TMainForm::ChartStep(TColor positionColor) {
     const TColor pointColor = positionColor == clBtnFace ? clNavy : positionColor;
-    chartPosition->AddPoint(static_cast<double>(ChartTime), EncoderPosition.Position_unit, pointColor);
+    chartPosition->AddPoint(static_cast<double>(ChartTime), EncoderPosition.Position_unit,
+                            pointColor);
     ++ChartTime;
     if (chartPosition->Count() > 250) chartPosition->DeleteFirst();
 }
@@ -579,17 +594,19 @@ void TMainForm::cbShranjujMeritvePosClick() {
         ShraniFajl.reset();
         lblShraniElapsedTimeMs->SetCaption(lblShraniElapsedTimeMs->Caption() + "  FINISHED.");
         if (failed)
-            TUserMessages::ShowError(this, QStringLiteral("Error while closing recording file %1: %2")
-                                               .arg(QDir::toNativeSeparators(path), why));
+            TUserMessages::ShowError(this,
+                                     QStringLiteral("Error while closing recording file %1: %2")
+                                         .arg(QDir::toNativeSeparators(path), why));
         return;
     }
 
     const bool wasReading = tmrReadEncoder->Enabled();
     tmrReadEncoder->SetEnabled(false);
     const QString stamp = QLocale::c().toString(QDateTime::currentDateTime(), "yyyyMMddHHmmss");
-    const QString path = QDir(RecordingDir).filePath(
-        QStringLiteral("POSITION_") + latin1(EncoderSignature.PartNumber) + "_" +
-        latin1(EncoderSignature.SerialNumber) + "_" + stamp + ".csv");
+    const QString path =
+        QDir(RecordingDir)
+            .filePath(QStringLiteral("POSITION_") + latin1(EncoderSignature.PartNumber) + "_" +
+                      latin1(EncoderSignature.SerialNumber) + "_" + stamp + ".csv");
     mmShranjujIme->setPlainText(QDir::toNativeSeparators(path));
 
     // Unbuffered: every line reaches the operating system as it is written,

@@ -22,16 +22,16 @@ struct TEncoderSignature {
 };
 
 struct TEncoderPosition {
-    QByteArray RxData;     // the last cleaned reply to a read command
-    QString RxBinDebug;    // frame fields as 0/1 groups
+    QByteArray RxData;   // the last cleaned reply to a read command
+    QString RxBinDebug;  // frame fields as 0/1 groups
     std::int32_t MT_value = 0;
     std::uint32_t ST_value = 0;
     std::int64_t MTST_value = 0;
-    std::int32_t ErrComm = 0;   // result of the last read transaction
-    bool ErrTimeout = false;    // frame failed its check (trailing bits or CRC)
-    bool ErrCRC = false;        // CRC mismatch; always set for the simple frame
-    bool ErrBit = false;        // encoder error bit active
-    bool WarnBit = false;       // encoder warning bit active
+    std::int32_t ErrComm = 0;     // result of the last read transaction
+    bool ErrTimeout = false;      // frame failed its check (trailing bits or CRC)
+    bool ErrCRC = false;          // CRC mismatch; always set for the simple frame
+    bool ErrBit = false;          // encoder error bit active
+    bool WarnBit = false;         // encoder warning bit active
     std::uint32_t Timestamp = 0;  // the frame's four trailing bits, not a time
     std::uint32_t STmaxCount = 0;
     std::uint32_t MTmaxCount = 0;

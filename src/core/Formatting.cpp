@@ -5,7 +5,8 @@
 #include <cstdlib>
 #include <string>
 
-QString FormatFloat(double value, int precision, int decimals, bool grouping, const QLocale& locale) {
+QString FormatFloat(double value, int precision, int decimals, bool grouping,
+                    const QLocale& locale) {
     if (std::isnan(value)) return QStringLiteral("NAN");
     if (std::isinf(value)) return value < 0 ? QStringLiteral("-INF") : QStringLiteral("INF");
     if (precision < 1) precision = 1;
@@ -43,7 +44,8 @@ QString FormatFloat(double value, int precision, int decimals, bool grouping, co
         intLen = intDigits;
         while (static_cast<int>(frame.size()) < intLen) frame += '0';
     } else {
-        frame = std::string(static_cast<std::size_t>(1 - intDigits), '0') + digits;  // "0" + leading zeros
+        frame = std::string(static_cast<std::size_t>(1 - intDigits), '0') +
+                digits;  // "0" + leading zeros
         intLen = 1;
     }
     while (static_cast<int>(frame.size()) < intLen + decimals + 1) frame += '0';
@@ -85,7 +87,9 @@ QString FormatFloat(double value, int precision, int decimals, bool grouping, co
     return out;
 }
 
-QString FormatPositionMm(double mm, const QLocale& locale) { return FormatFloat(mm, 12, 4, false, locale); }
+QString FormatPositionMm(double mm, const QLocale& locale) {
+    return FormatFloat(mm, 12, 4, false, locale);
+}
 
 QString FormatElapsedSeconds(std::uint64_t ms, const QLocale& locale) {
     return FormatFloat(static_cast<double>(ms) / 1000.0, 8, 2, true, locale);

@@ -9,7 +9,8 @@
 // `decimals` decimals and the locale's decimal separator; with `grouping` the
 // locale's thousands separator too. A value with more than `precision` digits
 // before the point is written in exponent notation instead.
-QString FormatFloat(double value, int precision, int decimals, bool grouping, const QLocale& locale);
+QString FormatFloat(double value, int precision, int decimals, bool grouping,
+                    const QLocale& locale);
 
 // The position text without its unit: 12 significant digits, 4 decimals.
 QString FormatPositionMm(double mm, const QLocale& locale);

@@ -6,7 +6,9 @@
 
 namespace {
 
-QString hex2(std::uint8_t v) { return QStringLiteral("%1").arg(v, 2, 16, QLatin1Char('0')).toUpper(); }
+QString hex2(std::uint8_t v) {
+    return QStringLiteral("%1").arg(v, 2, 16, QLatin1Char('0')).toUpper();
+}
 
 }  // namespace
 
@@ -19,7 +21,8 @@ TFrameDecode DecodeFrame(bool advanced, std::int32_t zeroCount, TEncoderPosition
 
     std::uint32_t e = 0;
     if (advanced) {
-        const std::uint64_t v = static_cast<std::uint64_t>(HexToInt64(QString::fromLatin1(pos.RxData)));
+        const std::uint64_t v =
+            static_cast<std::uint64_t>(HexToInt64(QString::fromLatin1(pos.RxData)));
         pos.Position_cnt = static_cast<std::int64_t>(v >> 22);
         e = static_cast<std::uint32_t>((v >> 20) & 3u);
         detailedStatus = static_cast<std::int32_t>((v >> 12) & 0xFFu);
@@ -28,11 +31,10 @@ TFrameDecode DecodeFrame(bool advanced, std::int32_t zeroCount, TEncoderPosition
         pos.ErrBit = (e & 2u) == 0;
         pos.WarnBit = (e & 1u) == 0;
         pos.ErrTimeout = pos.Timestamp != 0;
-        pos.RxBinDebug = QString::fromLatin1(IntToBinStr(26, pos.Position_cnt) + ' ' +
-                                             IntToBinStr(2, e) + ' ' +
-                                             IntToBinStr(8, detailedStatus) + ' ' +
-                                             IntToBinStr(8, r.ReceivedCrc) + ' ' +
-                                             IntToBinStr(4, pos.Timestamp));
+        pos.RxBinDebug = QString::fromLatin1(
+            IntToBinStr(26, pos.Position_cnt) + ' ' + IntToBinStr(2, e) + ' ' +
+            IntToBinStr(8, detailedStatus) + ' ' + IntToBinStr(8, r.ReceivedCrc) + ' ' +
+            IntToBinStr(4, pos.Timestamp));
         r.ComputedCrc = HexCrc8(pos.RxData.left(9));
         r.CrcCaption = QStringLiteral("CRC: ") + hex2(r.ComputedCrc) + " / " + hex2(r.ReceivedCrc);
         pos.ErrCRC = r.ComputedCrc != r.ReceivedCrc;
@@ -48,12 +50,13 @@ TFrameDecode DecodeFrame(bool advanced, std::int32_t zeroCount, TEncoderPosition
         pos.WarnBit = (e & 1u) == 0;
         pos.ErrTimeout = pos.Timestamp != 0;
         pos.ErrCRC = true;
-        pos.RxBinDebug = QString::fromLatin1(IntToBinStr(26, pos.Position_cnt) + ' ' +
-                                             IntToBinStr(2, e) + ' ' + IntToBinStr(4, pos.Timestamp));
+        pos.RxBinDebug =
+            QString::fromLatin1(IntToBinStr(26, pos.Position_cnt) + ' ' + IntToBinStr(2, e) + ' ' +
+                                IntToBinStr(4, pos.Timestamp));
     }
     std::int32_t d = 0;
-    if (__builtin_sub_overflow(static_cast<std::int32_t>(static_cast<std::uint32_t>(pos.Position_cnt)),
-                               zeroCount, &d))
+    if (__builtin_sub_overflow(
+            static_cast<std::int32_t>(static_cast<std::uint32_t>(pos.Position_cnt)), zeroCount, &d))
         throw std::overflow_error("Integer overflow");
     pos.Position_unit = static_cast<double>(d) * pos.Resolution_unit;
     return r;

@@ -8,10 +8,10 @@
 #include "core/Enkoderji_splosno.h"
 
 struct TFrameDecode {
-    bool LengthOk = false;    // false: nothing below was written
+    bool LengthOk = false;  // false: nothing below was written
     std::uint8_t ReceivedCrc = 0;
     std::uint8_t ComputedCrc = 0;
-    QString CrcCaption;       // "CRC: 92 / 92", empty for the simple frame
+    QString CrcCaption;  // "CRC: 92 / 92", empty for the simple frame
 };
 
 // Digits of each frame variant.

@@ -87,12 +87,15 @@ QString AlphaNumOnly(const QString& text) {
     QString out;
     for (QChar c : Trim(text)) {
         const char16_t u = c.unicode();
-        if ((u >= u'0' && u <= u'9') || (u >= u'A' && u <= u'Z') || (u >= u'a' && u <= u'z')) out += c;
+        if ((u >= u'0' && u <= u'9') || (u >= u'A' && u <= u'Z') || (u >= u'a' && u <= u'z'))
+            out += c;
     }
     return out;
 }
 
-QString BitChar(bool flag) { return flag ? QStringLiteral("1") : QStringLiteral("0"); }
+QString BitChar(bool flag) {
+    return flag ? QStringLiteral("1") : QStringLiteral("0");
+}
 
 QByteArray ZeroPad(int value, int width) {
     QByteArray s = QByteArray::number(value);
@@ -114,7 +117,8 @@ int StrToIntDef(const QString& text, int def) {
     } else if (i < n && (text.at(i) == u'x' || text.at(i) == u'X')) {
         hex = true;
         ++i;
-    } else if (i + 1 < n && text.at(i) == u'0' && (text.at(i + 1) == u'x' || text.at(i + 1) == u'X')) {
+    } else if (i + 1 < n && text.at(i) == u'0' &&
+               (text.at(i + 1) == u'x' || text.at(i + 1) == u'X')) {
         hex = true;
         i += 2;
     }

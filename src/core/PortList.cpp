@@ -9,8 +9,10 @@ void TSortedStringList::Add(const QString& s) {
         const qsizetype mid = (lo + hi) / 2;
         const int c = QString::compare(items_.at(mid), s, Qt::CaseInsensitive);
         if (c == 0) return;
-        if (c < 0) lo = mid + 1;
-        else hi = mid;
+        if (c < 0)
+            lo = mid + 1;
+        else
+            hi = mid;
     }
     items_.insert(lo, s);
 }

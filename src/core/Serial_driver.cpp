@@ -30,13 +30,15 @@ bool complete(const QByteArray& reply, std::uint32_t expectedLength) {
 }  // namespace
 
 std::int32_t SendReceive(platform::PortHandle port, const QByteArray& command,
-                         std::uint8_t byteDelayMs, std::uint32_t expectedLength, QByteArray& reply) {
+                         std::uint8_t byteDelayMs, std::uint32_t expectedLength,
+                         QByteArray& reply) {
     if (port == platform::InvalidHandle) return TR_NOPORT;
     if (!writeCommand(port, command, byteDelayMs)) {
         const int err = platform::LastError();
         return err > 0 ? -err : -1000;  // never confused with 0, -1 or -3 by a zero code
     }
-    if (TrafficLogEnabled) TrafficLog += QStringLiteral("TX:") + QString::fromLatin1(command) + "\r\n";
+    if (TrafficLogEnabled)
+        TrafficLog += QStringLiteral("TX:") + QString::fromLatin1(command) + "\r\n";
 
     reply.clear();
     const std::uint64_t start = platform::TickMs();
@@ -67,7 +69,8 @@ std::int32_t SendReceive(platform::PortHandle port, const QByteArray& command,
         if (w == platform::WaitResult::Hangup || w == platform::WaitResult::Error) hungUp = true;
     }
     const std::int32_t result = done ? TR_OK : TR_TIMEOUT;
-    if (TrafficLogEnabled) TrafficLog += QStringLiteral("RX:") + QString::fromLatin1(reply) + "\r\n";
+    if (TrafficLogEnabled)
+        TrafficLog += QStringLiteral("RX:") + QString::fromLatin1(reply) + "\r\n";
     return result;
 }
 

@@ -15,7 +15,9 @@ std::uint64_t TickUs() {
            static_cast<std::uint64_t>(ts.tv_nsec) / 1000u;
 }
 
-std::uint64_t TickMs() { return TickUs() / 1000u; }
+std::uint64_t TickMs() {
+    return TickUs() / 1000u;
+}
 
 void SleepMs(unsigned ms) {
     timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};

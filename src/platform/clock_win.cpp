@@ -14,8 +14,12 @@ std::uint64_t TickUs() {
 }
 
 // GetTickCount64 does not wrap, unlike the 32-bit GetTickCount.
-std::uint64_t TickMs() { return ::GetTickCount64(); }
+std::uint64_t TickMs() {
+    return ::GetTickCount64();
+}
 
-void SleepMs(unsigned ms) { ::Sleep(ms); }
+void SleepMs(unsigned ms) {
+    ::Sleep(ms);
+}
 
 }  // namespace platform

@@ -20,12 +20,12 @@ std::string narrow(const wchar_t* s, DWORD chars) {
 std::vector<DeviceMapEntry> ReadSerialDeviceMap() {
     std::vector<DeviceMapEntry> out;
     HKEY key = nullptr;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) !=
-        ERROR_SUCCESS)
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ,
+                        &key) != ERROR_SUCCESS)
         return out;  // no map: no ports, and nothing to report
     DWORD values = 0, maxName = 0, maxData = 0;
-    if (::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, &maxName,
-                           &maxData, nullptr, nullptr) == ERROR_SUCCESS) {
+    if (::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values,
+                           &maxName, &maxData, nullptr, nullptr) == ERROR_SUCCESS) {
         std::vector<wchar_t> name(maxName + 1);
         std::vector<wchar_t> data(maxData / sizeof(wchar_t) + 1);
         for (DWORD i = 0; i < values; ++i) {
@@ -36,7 +36,8 @@ std::vector<DeviceMapEntry> ReadSerialDeviceMap() {
                                 reinterpret_cast<BYTE*>(data.data()), &dataLen) != ERROR_SUCCESS ||
                 type != REG_SZ)
                 continue;
-            out.push_back({narrow(name.data(), nameLen), narrow(data.data(), dataLen / sizeof(wchar_t))});
+            out.push_back(
+                {narrow(name.data(), nameLen), narrow(data.data(), dataLen / sizeof(wchar_t))});
         }
     }
     ::RegCloseKey(key);

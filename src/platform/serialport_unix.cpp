@@ -27,9 +27,13 @@ bool fail() {
     return false;
 }
 
-int fdOf(PortHandle port) { return static_cast<int>(port); }
+int fdOf(PortHandle port) {
+    return static_cast<int>(port);
+}
 
-bool isValid(PortHandle port) { return port != InvalidHandle && port <= 0x7fffffff; }
+bool isValid(PortHandle port) {
+    return port != InvalidHandle && port <= 0x7fffffff;
+}
 
 struct SpeedName {
     speed_t code;
@@ -58,7 +62,9 @@ bool codeOf(std::uint32_t baud, speed_t& code) {
 
 }  // namespace
 
-int LastError() { return t_lastError; }
+int LastError() {
+    return t_lastError;
+}
 
 std::string DevicePathForPort(int portNumber) {
     if (portNumber < 0) return {};
@@ -123,10 +129,18 @@ bool GetLineSettings(PortHandle port, LineSettings& out) {
     std::memcpy(out.native, &tio, sizeof tio);
     out.BaudRate = baudOf(::cfgetospeed(&tio));
     switch (tio.c_cflag & CSIZE) {
-        case CS5: out.ByteSize = 5; break;
-        case CS6: out.ByteSize = 6; break;
-        case CS7: out.ByteSize = 7; break;
-        default: out.ByteSize = 8; break;
+        case CS5:
+            out.ByteSize = 5;
+            break;
+        case CS6:
+            out.ByteSize = 6;
+            break;
+        case CS7:
+            out.ByteSize = 7;
+            break;
+        default:
+            out.ByteSize = 8;
+            break;
     }
     out.Parity = (tio.c_cflag & PARENB) ? ((tio.c_cflag & PARODD) ? 1 : 2) : 0;
     out.StopBits = (tio.c_cflag & CSTOPB) ? 2 : 0;
@@ -148,21 +162,35 @@ bool SetLineSettings(PortHandle port, const LineSettings& settings) {
     if (::cfsetispeed(&tio, code) != 0 || ::cfsetospeed(&tio, code) != 0) return fail();
     tio.c_cflag &= ~CSIZE;
     switch (settings.ByteSize) {
-        case 5: tio.c_cflag |= CS5; break;
-        case 6: tio.c_cflag |= CS6; break;
-        case 7: tio.c_cflag |= CS7; break;
-        case 8: tio.c_cflag |= CS8; break;
-        default: t_lastError = EINVAL; return false;
+        case 5:
+            tio.c_cflag |= CS5;
+            break;
+        case 6:
+            tio.c_cflag |= CS6;
+            break;
+        case 7:
+            tio.c_cflag |= CS7;
+            break;
+        case 8:
+            tio.c_cflag |= CS8;
+            break;
+        default:
+            t_lastError = EINVAL;
+            return false;
     }
     tio.c_cflag &= ~(PARENB | PARODD);
-    if (settings.Parity == 1) tio.c_cflag |= PARENB | PARODD;
-    else if (settings.Parity == 2) tio.c_cflag |= PARENB;
+    if (settings.Parity == 1)
+        tio.c_cflag |= PARENB | PARODD;
+    else if (settings.Parity == 2)
+        tio.c_cflag |= PARENB;
     else if (settings.Parity != 0) {
         t_lastError = EINVAL;
         return false;
     }
-    if (settings.StopBits == 2) tio.c_cflag |= CSTOPB;
-    else tio.c_cflag &= ~CSTOPB;
+    if (settings.StopBits == 2)
+        tio.c_cflag |= CSTOPB;
+    else
+        tio.c_cflag &= ~CSTOPB;
     if (::tcsetattr(fdOf(port), TCSANOW, &tio) != 0) return fail();
     return true;
 }
@@ -260,7 +288,8 @@ WaitResult WaitReadable(PortHandle port, int timeoutMs) {
             // read, and poll says so again at once: waiting on would spin
             // until the time-out. Only bytes still queued count as readable.
             int queued = 0;
-            if (::ioctl(fdOf(port), FIONREAD, &queued) == 0 && queued > 0) return WaitResult::Readable;
+            if (::ioctl(fdOf(port), FIONREAD, &queued) == 0 && queued > 0)
+                return WaitResult::Readable;
             t_lastError = EIO;
             return WaitResult::Hangup;
         }

@@ -14,7 +14,9 @@ namespace {
 
 thread_local int t_lastError = 0;
 
-HANDLE handleOf(PortHandle port) { return reinterpret_cast<HANDLE>(port); }
+HANDLE handleOf(PortHandle port) {
+    return reinterpret_cast<HANDLE>(port);
+}
 
 bool fail() {
     t_lastError = static_cast<int>(::GetLastError());
@@ -23,7 +25,9 @@ bool fail() {
 
 }  // namespace
 
-int LastError() { return t_lastError; }
+int LastError() {
+    return t_lastError;
+}
 
 std::string DevicePathForPort(int portNumber) {
     if (portNumber < 0) return {};
@@ -81,7 +85,8 @@ bool SetLineSettings(PortHandle port, const LineSettings& settings) {
 
 bool WriteBytes(PortHandle port, const char* data, std::size_t size) {
     DWORD written = 0;
-    if (!::WriteFile(handleOf(port), data, static_cast<DWORD>(size), &written, nullptr)) return fail();
+    if (!::WriteFile(handleOf(port), data, static_cast<DWORD>(size), &written, nullptr))
+        return fail();
     return true;
 }
 
@@ -107,7 +112,8 @@ long ReadBytes(PortHandle port, char* data, std::size_t size) {
 WaitResult WaitReadable(PortHandle port, int timeoutMs) {
     // Synchronous handles cannot wait on the receive event with a time-out;
     // look at the queue once a millisecond instead of spinning.
-    const ULONGLONG end = ::GetTickCount64() + static_cast<ULONGLONG>(timeoutMs < 0 ? 0 : timeoutMs);
+    const ULONGLONG end =
+        ::GetTickCount64() + static_cast<ULONGLONG>(timeoutMs < 0 ? 0 : timeoutMs);
     for (;;) {
         const long n = QueuedBytes(port);
         if (n < 0) return WaitResult::Hangup;
