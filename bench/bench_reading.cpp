@@ -25,7 +25,9 @@
 //
 // Processor time is getrusage(RUSAGE_SELF), user + system. The simulated box
 // runs on a thread of this same process, so that figure includes the box's
-// share; the GUI thread's own share (RUSAGE_THREAD) is shown beside it.
+// share; the GUI thread's own share (RUSAGE_THREAD) is shown beside it. The
+// last column is how many processors the rest of the machine kept busy
+// meanwhile: on a shared machine the figures are only as good as that is low.
 #include <sys/resource.h>
 #include <sys/utsname.h>
 #include <unistd.h>
@@ -43,7 +45,6 @@
 #include <cstring>
 #include <exception>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -177,6 +178,8 @@ Result RunOne(const Config& cfg, double seconds) {
         return res;
     }
     // The page a user watches while reading; the chart is drawn only there.
+    // (On the System Config page every 21st reading would also query the
+    // supply, a second exchange that the comparisons here leave out.)
     form->Pages->setCurrentWidget(form->tabEncPos);
     form->cbPosPlot->setChecked(cfg.plot);
     form->seEncoderReadInterval->SetValue(cfg.intervalMs);  // as typed: runs the change handler
@@ -192,8 +195,8 @@ Result RunOne(const Config& cfg, double seconds) {
         return res;
     }
 
-    // The chart draws at most once a frame, not once a reading; how often it
-    // did tells what plotting costs apart from adding the points.
+    // The chart is meant to draw once a frame, not once a reading; how often
+    // it did tells what plotting costs beyond adding the points.
     PaintCounter chartPaints;
     form->chartPosition->viewport()->installEventFilter(&chartPaints);
 
@@ -411,6 +414,9 @@ int main(int argc, char** argv) {
     char line[256];
     const Result& slowB = results[0];
     const Result& slowP = results[1];
+    if (slowB.ok && slowB.readings < 100)
+        std::printf("  (%d periods at 70 ms: their p99 is their maximum; --seconds 60 steadies it)\n",
+                    slowB.readings);
     if (slowB.ok) {
         std::snprintf(line, sizeof line, "70 ms, Blocking: period mean %.2f ms = 70 + 2 + %.2f ms, under 73 ms",
                       slowB.periodMeanMs, slowB.periodMeanMs - 72.0);

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -20,11 +21,13 @@
 namespace k740sim {
 namespace {
 
-std::uint64_t nowMs() {
+std::uint64_t nowUs() {
     using namespace std::chrono;
     return static_cast<std::uint64_t>(
-        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+        duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count());
 }
+
+std::uint64_t nowMs() { return nowUs() / 1000u; }
 
 void closeFd(int& fd) {
     if (fd >= 0) ::close(fd);
@@ -224,8 +227,11 @@ void PtyBox::run() {
     std::uint64_t masterQuietUntil = 0;
     char buf[4096];
 
+    // Reply delays are a few milliseconds: wait for them to the microsecond,
+    // without the kernel's default slack of 50 us on every wake-up.
+    ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     while (!stop_) {
-        std::uint64_t now = nowMs();
+        std::uint64_t now = nowUs();
         std::uint64_t wait = ~std::uint64_t(0);
         if (!out.empty()) wait = out.front().due > now ? out.front().due - now : 0;
 
@@ -245,9 +251,10 @@ void PtyBox::run() {
             wi = int(count);
             fds[count++] = {watch, POLLIN, 0};
         }
-        const int timeout =
-            wait == ~std::uint64_t(0) ? -1 : int(std::min<std::uint64_t>(wait, 60000));
-        if (::poll(fds, count, timeout) < 0) {
+        const std::uint64_t waitUs = std::min<std::uint64_t>(wait, 60000000u);
+        const timespec timeout{static_cast<time_t>(waitUs / 1000000u),
+                               static_cast<long>(waitUs % 1000000u) * 1000L};
+        if (::ppoll(fds, count, wait == ~std::uint64_t(0) ? nullptr : &timeout, nullptr) < 0) {
             if (errno == EINTR) continue;
             break;
         }
@@ -273,7 +280,7 @@ void PtyBox::run() {
                 const ssize_t n = ::read(master, buf, sizeof buf);
                 if (n > 0) {
                     const auto replies = box_.Feed(std::string_view(buf, std::size_t(n)), nowMs());
-                    const std::uint64_t due = nowMs() + box_.ReplyDelayMs();
+                    const std::uint64_t due = nowUs() + 1000u * box_.ReplyDelayMs();
                     for (const auto& r : replies)
                         out.push_back(
                             {out.empty() ? due : std::max(due, out.back().due), session, r});
@@ -283,10 +290,10 @@ void PtyBox::run() {
                 if (n < 0 && errno != EAGAIN) hung = true;
                 break;
             }
-            if (hung) masterQuietUntil = nowMs() + 20;
+            if (hung) masterQuietUntil = nowUs() + 20000u;
         }
 
-        now = nowMs();
+        now = nowUs();
         while (!out.empty() && out.front().due <= now) {
             const Reply& r = out.front();
             // One write per reply, as the box sends it in one USB packet. A

@@ -179,7 +179,10 @@ protected:
     void SetUp() override { chart.resize(513, 379); }
 
     // Drawing brings the series up to date with the points.
-    QImage Draw() { return chart.grab().toImage().convertToFormat(QImage::Format_RGB32); }
+    QImage Draw() {
+        chart.CatchUp();
+        return chart.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    }
 
     QPoint ToPixel(QPointF value) {
         QLineSeries* any = nullptr;

@@ -27,7 +27,13 @@ TLabel::TLabel(QWidget* parent, const QString& caption, bool autoSize)
 void TLabel::SetCaption(const QString& caption) {
     if (caption == text()) return;
     setText(caption);
-    if (autoSize_) resize(sizeHint().width(), height());
+    if (!autoSize_) return;
+    // Labels change on every reading: measuring one line directly is several
+    // times cheaper than a full text layout through sizeHint().
+    const int w = caption.contains(u'\n')
+                      ? sizeHint().width()
+                      : fontMetrics().horizontalAdvance(caption) + 2 * (margin() + frameWidth());
+    if (w != width()) resize(w, height());
 }
 
 void TLabel::SetFontColor(TColor c) {

@@ -1,5 +1,7 @@
 #include "app/OrodjaChart.h"
 
+#include "app/PositionChart.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -23,6 +25,7 @@ bool SaveChartAsPng(QWidget* chart, const QString& fileName) {
     if (!chart) Fail(QStringLiteral("No chart to save"));
     // The picture is taken first, so it shows the chart as it is now, at the
     // control's own size whatever the window around it looks like.
+    if (auto* position = qobject_cast<TPositionChart*>(chart)) position->CatchUp();
     const QRect bounds(QPoint(0, 0), chart->size());
     QImage surface(bounds.size(), QImage::Format_RGB16);
     surface.fill(Qt::white);

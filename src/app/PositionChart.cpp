@@ -259,11 +259,7 @@ bool TPositionChart::eventFilter(QObject* watched, QEvent* event) {
     return QChartView::eventFilter(watched, event);
 }
 
-void TPositionChart::paintEvent(QPaintEvent* event) {
-    // Whatever draws the chart, the screen or a snapshot, sees every point.
-    d->Sync();
-    QChartView::paintEvent(event);
-}
+void TPositionChart::CatchUp() { d->Sync(); }
 
 void TPositionChart::mousePressEvent(QMouseEvent* event) {
     d->Sync();  // zooming works on the ranges the user sees

@@ -28,9 +28,12 @@ public:
     double YAt(int i) const;
     TColor ColorAt(int i) const;
     int SeriesCount() const { return 1; }
+    // Brings the drawn series up to the points now. The screen catches up at
+    // most once a frame (catching up inside a paint would schedule the next
+    // paint and redraw at the reading rate); a snapshot calls this first.
+    void CatchUp();
 
 protected:
-    void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
