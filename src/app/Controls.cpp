@@ -5,8 +5,10 @@
 #include <QPainter>
 #include <QResizeEvent>
 #include <QStyle>
+#include <algorithm>
 
 #include "core/Orodja.h"
+#include "platform/Clock.h"
 
 QColor ToQColor(TColor c) {
     if (c == clBtnFace) return QPalette().color(QPalette::Button);
@@ -183,11 +185,11 @@ void TSpinEdit::focusOutEvent(QFocusEvent* e) {
 
 // ---------------------------------------------------------------- TTimer
 
-TTimer::TTimer(QObject* parent, int interval, bool precise) : QObject(parent), interval_(interval) {
+TTimer::TTimer(QObject* parent, int interval, bool precise)
+    : QObject(parent), interval_(interval), precise_(precise) {
     timer_.setTimerType(precise ? Qt::PreciseTimer : Qt::CoarseTimer);
-    connect(&timer_, &QTimer::timeout, this, [this] {
-        if (enabled_ && interval_ > 0) emit Timer();
-    });
+    timer_.setSingleShot(precise);
+    connect(&timer_, &QTimer::timeout, this, &TTimer::fired);
 }
 
 void TTimer::SetEnabled(bool on) {
@@ -203,6 +205,38 @@ void TTimer::SetInterval(int ms) {
 }
 
 void TTimer::restart() {
+    ++generation_;
     timer_.stop();
-    if (enabled_ && interval_ > 0) timer_.start(interval_);
+    if (!enabled_ || interval_ <= 0) return;
+    if (!precise_) {
+        timer_.start(interval_);
+        return;
+    }
+    deadlineUs_ = platform::TickUs() + static_cast<std::uint64_t>(interval_) * 1000u;
+    timer_.start(interval_ - 1);
+}
+
+void TTimer::fired() {
+    if (!enabled_ || interval_ <= 0) return;
+    if (!precise_) {
+        emit Timer();
+        return;
+    }
+    const std::uint64_t now = platform::TickUs();
+    if (deadlineUs_ > now)
+        platform::SleepUs(
+            static_cast<unsigned>(std::min<std::uint64_t>(deadlineUs_ - now, 1000000u)));
+    const std::uint64_t generation = generation_;
+    deadlineUs_ += static_cast<std::uint64_t>(interval_) * 1000u;
+    emit Timer();
+    // Still running and not re-armed by the handler: the next tick comes one
+    // interval after this one was due.
+    if (generation == generation_ && enabled_ && interval_ > 0) {
+        const std::uint64_t after = platform::TickUs();
+        // A handler that ran past the next tick: no tick piles up behind it.
+        if (deadlineUs_ <= after)
+            deadlineUs_ = after + static_cast<std::uint64_t>(interval_) * 1000u;
+        const std::uint64_t leftMs = deadlineUs_ > after ? (deadlineUs_ - after) / 1000u : 0;
+        timer_.start(static_cast<int>(leftMs > 0 ? leftMs - 1 : 0));
+    }
 }

@@ -139,7 +139,14 @@ signals:
 
 private:
     void restart();
+    void fired();
     QTimer timer_;
     int interval_;
     bool enabled_ = false;
+    // A precise timer is armed a millisecond short and sleeps the rest to its
+    // deadline: Qt rounds every wait up to a whole millisecond, which would
+    // make each tick up to 1 ms late.
+    bool precise_;
+    std::uint64_t deadlineUs_ = 0;
+    std::uint64_t generation_ = 0;  // bumped by every restart
 };

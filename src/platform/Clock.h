@@ -12,5 +12,6 @@ std::uint64_t TickMs();
 std::uint64_t TickUs();
 
 void SleepMs(unsigned ms);
+void SleepUs(unsigned us);
 
 }  // namespace platform

@@ -25,4 +25,10 @@ void SleepMs(unsigned ms) {
     }
 }
 
+void SleepUs(unsigned us) {
+    timespec ts{static_cast<time_t>(us / 1000000u), static_cast<long>(us % 1000000u) * 1000L};
+    while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
+}
+
 }  // namespace platform
