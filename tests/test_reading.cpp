@@ -274,22 +274,28 @@ TEST_F(Reading, SpinEditStepsStopAtTheLimits) {
 }
 
 TEST(Timer, ZeroNeverTicksAndChangingTheIntervalRestarts) {
-    TTimer t(nullptr, 0);
-    int ticks = 0;
-    QObject::connect(&t, &TTimer::Timer, [&] { ++ticks; });
-    t.SetEnabled(true);
-    QEventLoop loop;
-    QTimer::singleShot(40, &loop, &QEventLoop::quit);
-    loop.exec();
-    EXPECT_EQ(ticks, 0);
-    t.SetInterval(5);
-    EXPECT_TRUE(
-        WaitFor([&] { return ticks > 0; }, 2000, [] { QCoreApplication::processEvents(); }));
-    t.SetEnabled(false);
-    const int seen = ticks;
-    QTimer::singleShot(30, &loop, &QEventLoop::quit);
-    loop.exec();
-    EXPECT_EQ(ticks, seen) << "a disabled timer ticked";
+    for (const bool precise : {false, true}) {
+        SCOPED_TRACE(precise ? "precise" : "coarse");
+        TTimer t(nullptr, 0, precise);
+        int ticks = 0;
+        QObject::connect(&t, &TTimer::Timer, [&] { ++ticks; });
+        t.SetEnabled(true);
+        QEventLoop loop;
+        QTimer::singleShot(40, &loop, &QEventLoop::quit);
+        loop.exec();
+        EXPECT_EQ(ticks, 0);
+        t.SetInterval(5);
+        EXPECT_TRUE(
+            WaitFor([&] { return ticks > 0; }, 2000, [] { QCoreApplication::processEvents(); }));
+        // Left enabled, it goes on ticking without being re-armed.
+        EXPECT_TRUE(
+            WaitFor([&] { return ticks >= 3; }, 2000, [] { QCoreApplication::processEvents(); }));
+        t.SetEnabled(false);
+        const int seen = ticks;
+        QTimer::singleShot(30, &loop, &QEventLoop::quit);
+        loop.exec();
+        EXPECT_EQ(ticks, seen) << "a disabled timer ticked";
+    }
 }
 
 }  // namespace
