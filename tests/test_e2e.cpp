@@ -98,8 +98,8 @@ TEST(EndToEnd, KilledDuringARecordingKeepsEveryServedReading) {
                         [] { std::this_thread::sleep_for(std::chrono::milliseconds(100)); }))
         << "the tool never read the encoder";
 
-    const QString window =
-        XdoTool(x.Display(), {"search", "--sync", "--name", "Quorvane"}).section('\n', 0, 0);
+    const QString window = XdoTool(x.Display(), {"search", "--sync", "--name", "TQ55 SPI encoders"})
+                               .section('\n', 0, 0);
     ASSERT_FALSE(window.isEmpty());
     // The Position tab, then "Record position to file", at their design places.
     XdoTool(x.Display(), {"mousemove", "--window", window, "184", "147", "click", "1"});
