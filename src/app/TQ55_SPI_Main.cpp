@@ -637,7 +637,12 @@ void TMainForm::RecordingStep() {
     const QLocale locale = Locale();
     const std::uint64_t elapsed = Clock() - ShraniStartTick;
     lblShraniElapsedTimeMs->SetCaption(FormatElapsedSeconds(elapsed, locale) + " seconds");
-    const QString line = QString::number(elapsed) + ";0x" + lblEncPosRawHex->Caption() + ";" +
+    // A reply whose digits are no hex at all still passes its check (it reads
+    // as 0 with CRC 0); its bytes must not add fields or lines to the file.
+    QString rx = lblEncPosRawHex->Caption();
+    for (QChar& c : rx)
+        if (c == u';' || c.unicode() < 0x20 || c.unicode() > 0x7E) c = u'?';
+    const QString line = QString::number(elapsed) + ";0x" + rx + ";" +
                          QString::number(EncoderPosition.Position_cnt) + ";" +
                          BitChar(EncoderPosition.ErrBit) + ";" + BitChar(EncoderPosition.WarnBit) +
                          ";" + FormatPositionMm(EncoderPosition.Position_unit, locale) + ";\r\n";
