@@ -113,6 +113,22 @@ TEST_F(Probe, FirstBoxIsKeptOpenAndNoFurtherPortIsOpened) {
     EXPECT_EQ(platform::OpenPort(3), platform::InvalidHandle);
 }
 
+TEST_F(Probe, PortsAreTriedInNumericOrder) {
+    k740sim::K740Box& twelve = AddBox(12);
+    twelve.SetRawReply("v", "not a box at all\r\n");
+    k740sim::K740Box& three = AddBox(3);
+    three.SetRawReply("v", "not a box at all\r\n");
+    k740sim::K740Box& seven = AddBox(7);
+    auto form = Form();
+    int port = 0;
+    ASSERT_TRUE(form->ScanPorts(port));
+    EXPECT_EQ(port, 7);
+    EXPECT_EQ(three.Commands(), (std::vector<std::string>{"v"}));
+    EXPECT_EQ(seven.Commands(), (std::vector<std::string>{"v"}));
+    EXPECT_TRUE(twelve.Commands().empty()) << "12 was tried before 7";
+    EXPECT_EQ(form->COMPorts.Items(), (QStringList{"003", "007", "012"}));
+}
+
 TEST_F(Probe, RefusedReplies) {
     struct Case {
         const char* name;
