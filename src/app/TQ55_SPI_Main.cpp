@@ -8,7 +8,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QScrollBar>
-#include <stdexcept>
+#include <exception>
 
 #include "app/OrodjaChart.h"
 #include "app/PositionChart.h"
