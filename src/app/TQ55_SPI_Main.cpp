@@ -617,11 +617,7 @@ void TMainForm::cbShranjujMeritvePosClick() {
         file->write(header) != header.size()) {
         const QString why = file->errorString();
         file->close();
-        {
-            // Back to unticked without running this handler again.
-            const QSignalBlocker block(cbShranjujMeritvePos);
-            cbShranjujMeritvePos->setChecked(false);
-        }
+        UntickRecordingBox();
         tmrReadEncoder->SetEnabled(wasReading);
         TUserMessages::ShowError(this, QStringLiteral("Cannot create recording file %1: %2")
                                            .arg(QDir::toNativeSeparators(path), why));
@@ -656,16 +652,20 @@ void TMainForm::RecordingStep() {
         cbShranjujMeritvePos->setChecked(false);  // stops the recording at once
 }
 
+void TMainForm::UntickRecordingBox() {
+    // Back to unticked without running the box's handler: there is no file
+    // left for it to close.
+    const QSignalBlocker block(cbShranjujMeritvePos);
+    cbShranjujMeritvePos->setChecked(false);
+}
+
 void TMainForm::StopRecording(const QString& error) {
     // A failed write ends the recording: what was written stays in the
     // closed file, and the reading loop goes on.
     const QString path = ShraniFajl->fileName();
     ShraniFajl->close();
     ShraniFajl.reset();
-    {
-        const QSignalBlocker block(cbShranjujMeritvePos);
-        cbShranjujMeritvePos->setChecked(false);
-    }
+    UntickRecordingBox();
     TUserMessages::ShowError(this, QStringLiteral("Error while writing recording file %1: %2")
                                        .arg(QDir::toNativeSeparators(path), error));
 }

@@ -205,5 +205,6 @@ private:
     // the error box and `recover` puts the state machine back on its feet.
     void Guard(const std::function<void()>& handler, const std::function<void()>& recover = {});
     void StopRecording(const QString& error);
+    void UntickRecordingBox();
     QLocale Locale() const;
 };
