@@ -182,11 +182,11 @@ TEST(Port, LineSettingsRoundTrip) {
     work = saved;
     // A pty keeps the speed and the stop bits; it forces 8 bits, no parity.
     work.BaudRate = 115200;
-    work.StopBits = 2;
+    work.StopBits = platform::StopBits::Two;
     ASSERT_TRUE(platform::SetLineSettings(p, work));
     ASSERT_TRUE(platform::GetLineSettings(p, now));
     EXPECT_EQ(now.BaudRate, 115200u);
-    EXPECT_EQ(now.StopBits, 2);
+    EXPECT_EQ(now.StopBits, platform::StopBits::Two);
     ASSERT_TRUE(platform::SetLineSettings(p, saved));
     ASSERT_TRUE(platform::GetLineSettings(p, now));
     EXPECT_EQ(now.BaudRate, saved.BaudRate);

@@ -275,8 +275,8 @@ bool TMainForm::ScanPorts(int& portNumber) {
             platform::LineSettings work = saved;
             work.BaudRate = 115200;
             work.ByteSize = 8;
-            work.Parity = 0;
-            work.StopBits = 0;
+            work.Parity = platform::Parity::None;
+            work.StopBits = platform::StopBits::One;
             if (platform::SetLineSettings(K740_H, work)) {
                 const std::int32_t r = SendCommand(K740_H, "v", 7, K740identifikacija);
                 if (r == TR_OK && K740identifikacija.startsWith("K740-3T")) {

@@ -19,14 +19,17 @@ namespace platform {
 using PortHandle = std::uintptr_t;
 inline constexpr PortHandle InvalidHandle = ~PortHandle(0);
 
+enum class Parity : std::uint8_t { None, Odd, Even };
+enum class StopBits : std::uint8_t { One, Two };
+
 // The line settings of an open port. The program changes only the four named
 // fields; `native` carries everything else (flow control, special characters)
 // so that putting a saved copy back restores the port exactly.
 struct LineSettings {
     std::uint32_t BaudRate = 0;
     std::uint8_t ByteSize = 8;
-    std::uint8_t Parity = 0;    // 0 none, 1 odd, 2 even
-    std::uint8_t StopBits = 0;  // 0 one, 2 two
+    platform::Parity Parity = platform::Parity::None;
+    platform::StopBits StopBits = platform::StopBits::One;
     unsigned char native[128] = {};
 };
 

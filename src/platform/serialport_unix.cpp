@@ -142,8 +142,9 @@ bool GetLineSettings(PortHandle port, LineSettings& out) {
             out.ByteSize = 8;
             break;
     }
-    out.Parity = (tio.c_cflag & PARENB) ? ((tio.c_cflag & PARODD) ? 1 : 2) : 0;
-    out.StopBits = (tio.c_cflag & CSTOPB) ? 2 : 0;
+    out.Parity = (tio.c_cflag & PARENB) ? ((tio.c_cflag & PARODD) ? Parity::Odd : Parity::Even)
+                                        : Parity::None;
+    out.StopBits = (tio.c_cflag & CSTOPB) ? StopBits::Two : StopBits::One;
     return true;
 }
 
@@ -179,18 +180,30 @@ bool SetLineSettings(PortHandle port, const LineSettings& settings) {
             return false;
     }
     tio.c_cflag &= ~(PARENB | PARODD);
-    if (settings.Parity == 1)
-        tio.c_cflag |= PARENB | PARODD;
-    else if (settings.Parity == 2)
-        tio.c_cflag |= PARENB;
-    else if (settings.Parity != 0) {
-        t_lastError = EINVAL;
-        return false;
+    switch (settings.Parity) {
+        case Parity::None:
+            break;
+        case Parity::Odd:
+            tio.c_cflag |= PARENB | PARODD;
+            break;
+        case Parity::Even:
+            tio.c_cflag |= PARENB;
+            break;
+        default:
+            t_lastError = EINVAL;
+            return false;
     }
-    if (settings.StopBits == 2)
-        tio.c_cflag |= CSTOPB;
-    else
-        tio.c_cflag &= ~CSTOPB;
+    switch (settings.StopBits) {
+        case StopBits::One:
+            tio.c_cflag &= ~CSTOPB;
+            break;
+        case StopBits::Two:
+            tio.c_cflag |= CSTOPB;
+            break;
+        default:
+            t_lastError = EINVAL;
+            return false;
+    }
     if (::tcsetattr(fdOf(port), TCSANOW, &tio) != 0) return fail();
     return true;
 }

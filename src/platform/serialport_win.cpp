@@ -67,8 +67,10 @@ bool GetLineSettings(PortHandle port, LineSettings& out) {
     std::memcpy(out.native, &dcb, sizeof dcb);
     out.BaudRate = dcb.BaudRate;
     out.ByteSize = dcb.ByteSize;
-    out.Parity = dcb.Parity == ODDPARITY ? 1 : dcb.Parity == EVENPARITY ? 2 : 0;
-    out.StopBits = dcb.StopBits == TWOSTOPBITS ? 2 : 0;
+    out.Parity = dcb.Parity == ODDPARITY    ? Parity::Odd
+                 : dcb.Parity == EVENPARITY ? Parity::Even
+                                            : Parity::None;
+    out.StopBits = dcb.StopBits == TWOSTOPBITS ? StopBits::Two : StopBits::One;
     return true;
 }
 
@@ -77,8 +79,10 @@ bool SetLineSettings(PortHandle port, const LineSettings& settings) {
     std::memcpy(&dcb, settings.native, sizeof dcb);
     dcb.BaudRate = settings.BaudRate;
     dcb.ByteSize = settings.ByteSize;
-    dcb.Parity = settings.Parity == 1 ? ODDPARITY : settings.Parity == 2 ? EVENPARITY : NOPARITY;
-    dcb.StopBits = settings.StopBits == 2 ? TWOSTOPBITS : ONESTOPBIT;
+    dcb.Parity = settings.Parity == Parity::Odd    ? ODDPARITY
+                 : settings.Parity == Parity::Even ? EVENPARITY
+                                                   : NOPARITY;
+    dcb.StopBits = settings.StopBits == StopBits::Two ? TWOSTOPBITS : ONESTOPBIT;
     if (!::SetCommState(handleOf(port), &dcb)) return fail();
     return true;
 }
