@@ -150,6 +150,30 @@ TEST(StrToIntDef, Table) {
     for (const auto& c : cases) EXPECT_EQ(StrToIntDef(c.text, 99), c.expected) << c.name;
 }
 
+TEST(CheckedSub32, OverflowIsReportedNotWrapped) {
+    constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
+    constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
+    struct Case {
+        const char* name;
+        std::int32_t a, b;
+        bool fits;
+        std::int32_t expected;
+    } const cases[] = {
+        {"count_minus_zero", 1000000, 250, true, 999750},
+        {"below_the_zero_is_negative", 5, 7, true, -2},
+        {"exactly_the_minimum", kMin + 1, 1, true, kMin},
+        {"exactly_the_maximum", kMax - 1, -1, true, kMax},
+        {"one_below_the_minimum", kMin, 1, false, 0},
+        {"one_above_the_maximum", kMax, -1, false, 0},
+        {"extremes_apart", kMax, kMin, false, 0},
+    };
+    for (const auto& c : cases) {
+        std::int32_t out = 0;
+        EXPECT_EQ(CheckedSub32(c.a, c.b, out), c.fits) << c.name;
+        EXPECT_EQ(out, c.expected) << c.name << " (untouched when it does not fit)";
+    }
+}
+
 TEST(Crc8, KnownValues) {
     EXPECT_EQ(Crc8("123456789"), 0x94);
     EXPECT_EQ(Crc8(""), 0);

@@ -55,8 +55,8 @@ TFrameDecode DecodeFrame(bool advanced, std::int32_t zeroCount, TEncoderPosition
                                 IntToBinStr(4, pos.Timestamp));
     }
     std::int32_t d = 0;
-    if (__builtin_sub_overflow(
-            static_cast<std::int32_t>(static_cast<std::uint32_t>(pos.Position_cnt)), zeroCount, &d))
+    if (!CheckedSub32(static_cast<std::int32_t>(static_cast<std::uint32_t>(pos.Position_cnt)),
+                      zeroCount, d))
         throw std::overflow_error("Integer overflow");
     pos.Position_unit = static_cast<double>(d) * pos.Resolution_unit;
     return r;

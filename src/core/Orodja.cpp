@@ -192,3 +192,13 @@ QString ChangeFileExt(const QString& fileName, const QString& ext) {
     if (dot > slash) return fileName.left(dot) + ext;
     return fileName + ext;
 }
+
+bool CheckedSub32(std::int32_t a, std::int32_t b, std::int32_t& out) {
+    // The difference of two 32-bit values always fits 64 bits.
+    const std::int64_t d = static_cast<std::int64_t>(a) - static_cast<std::int64_t>(b);
+    if (d < std::numeric_limits<std::int32_t>::min() ||
+        d > std::numeric_limits<std::int32_t>::max())
+        return false;
+    out = static_cast<std::int32_t>(d);
+    return true;
+}

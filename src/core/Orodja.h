@@ -39,6 +39,10 @@ int StrToIntDef(const QString& text, int def);
 // An optional sign and decimal digits within 32 bits, nothing else.
 int ParseDecimalInt(const QString& text, bool* ok);
 
+// a - b into `out` when it fits 32 bits; false (and `out` untouched) when it
+// would overflow, which the caller reports instead of wrapping.
+bool CheckedSub32(std::int32_t a, std::int32_t b, std::int32_t& out);
+
 // CRC-8, polynomial 0x97, most significant bit first, register starting at 0,
 // no final XOR.
 std::uint8_t Crc8(const QByteArray& bytes);
