@@ -333,7 +333,7 @@ TEST(DeviceMap, EntriesOfTheWrongKindAreLeftOutAndHideNothing) {
     EXPECT_EQ(e->PortName, "COM" + std::to_string(box.Port()));
 }
 
-TEST(DeviceMap, EntryWithoutPortNumber) {
+TEST(DeviceMap, PortNameWithoutNumberIsNotMisread) {
     contract::Box box;
     contract::MapEntries entries(box);
     const contract::MapEntries::Expected expected = entries.AddEntryWithoutNumber();
