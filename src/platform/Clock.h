@@ -8,9 +8,11 @@ namespace platform {
 // Milliseconds since an arbitrary start; never goes backwards, never wraps.
 std::uint64_t TickMs();
 
-// Microsecond resolution of the same clock, for measurements.
+// Microsecond resolution of the same clock (TickMs() is TickUs() / 1000), for
+// measurements.
 std::uint64_t TickUs();
 
+// Sleep at least this long (longer when the system is busy).
 void SleepMs(unsigned ms);
 void SleepUs(unsigned us);
 

@@ -9,7 +9,11 @@
 //    (n decimal) that is a symbolic link to a tty device gives
 //    ("\Device\USBSER_DIR_COM<n>", "COM<n>"). Such links are how simulated
 //    boxes appear; OpenPort(n) opens the link when it exists.
-// Windows: the values of HKLM\HARDWARE\DEVICEMAP\SERIALCOMM.
+//    A link named COM without a number, or one that leads to no character
+//    device, is left out: there is no port to open behind it.
+// Windows: the values of HKLM\HARDWARE\DEVICEMAP\SERIALCOMM of string type,
+//    as they are (data "COM" alone included); values of any other type are
+//    left out.
 #pragma once
 
 #include <string>

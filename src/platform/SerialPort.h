@@ -69,7 +69,32 @@ WaitResult WaitReadable(PortHandle port, int timeoutMs);
 // Closes the port. Closing InvalidHandle does nothing.
 void ClosePort(PortHandle port);
 
-// The system error code of the last failed call on this thread.
+// The system error code of the last failed call on this thread. Calls on
+// InvalidHandle or on a closed handle fail with EBADF (POSIX) or
+// ERROR_INVALID_HANDLE (Windows); line settings out of range fail with EINVAL
+// or ERROR_INVALID_PARAMETER and leave the port as it was.
 int LastError();
+
+// Why OpenPort failed, so that the program can tell the user what to do.
+enum class OpenError {
+    NotFound,      // no such port, or its device has gone
+    AccessDenied,  // the user may not open the device (POSIX: not in its group)
+    InUse,         // another program, or this one, holds the port
+    Other,         // anything else; the code itself says what
+};
+
+// Classifies the LastError() that a failed OpenPort left.
+//   POSIX: ENOENT, ENODEV, ENXIO -> NotFound; EACCES, EPERM -> AccessDenied;
+//          EBUSY (the port is locked by its holder) -> InUse.
+//   Windows: ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_DEV_NOT_EXIST ->
+//          NotFound; ERROR_ACCESS_DENIED and ERROR_SHARING_VIOLATION -> InUse,
+//          because a COM port has no per-user permission in practice: the
+//          driver refuses a second open that way.
+OpenError ClassifyOpenError(int systemError);
+
+// The name of the group that owns the device OpenPort(portNumber) opens (the
+// link followed), for telling the user which group to join. Empty when it is
+// not known, and always on Windows.
+std::string DeviceGroupForPort(int portNumber);
 
 }  // namespace platform

@@ -1,5 +1,6 @@
 // POSIX serial port over termios.
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -10,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "platform/Clock.h"
 #include "platform/SerialPort.h"
@@ -123,7 +125,11 @@ bool GetLineSettings(PortHandle port, LineSettings& out) {
         t_lastError = EBADF;
         return false;
     }
+    // Zeroed first: tcgetattr fills the fields, not the padding between
+    // them, and a saved copy must compare equal to the same settings read
+    // again.
     termios tio;
+    std::memset(&tio, 0, sizeof tio);
     if (::tcgetattr(fdOf(port), &tio) != 0) return fail();
     out = LineSettings{};
     std::memcpy(out.native, &tio, sizeof tio);
@@ -307,6 +313,40 @@ WaitResult WaitReadable(PortHandle port, int timeoutMs) {
             return WaitResult::Hangup;
         }
         return WaitResult::Readable;
+    }
+}
+
+OpenError ClassifyOpenError(int systemError) {
+    switch (systemError) {
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+            return OpenError::NotFound;
+        case EACCES:
+        case EPERM:
+            return OpenError::AccessDenied;
+        case EBUSY:
+            return OpenError::InUse;
+        default:
+            return OpenError::Other;
+    }
+}
+
+std::string DeviceGroupForPort(int portNumber) {
+    const std::string path = DevicePathForPort(portNumber);
+    struct stat st;
+    if (path.empty() || ::stat(path.c_str(), &st) != 0) return {};
+    // The group database may be large (or remote); grow the buffer as asked.
+    std::vector<char> buf(1024);
+    for (;;) {
+        group gr;
+        group* found = nullptr;
+        const int err = ::getgrgid_r(st.st_gid, &gr, buf.data(), buf.size(), &found);
+        if (err == ERANGE && buf.size() < (1u << 20)) {
+            buf.resize(buf.size() * 2);
+            continue;
+        }
+        return err == 0 && found && found->gr_name ? std::string(found->gr_name) : std::string();
     }
 }
 
