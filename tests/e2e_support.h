@@ -21,8 +21,9 @@ inline QString BuildDir() {
 // console.
 class SimProcess {
 public:
-    SimProcess(const QString& dir, int port) {
-        proc_.setProgram(BuildDir() + "/k740-sim");
+    // `program` defaults to the simulator of this build.
+    SimProcess(const QString& dir, int port, const QString& program = {}) {
+        proc_.setProgram(program.isEmpty() ? BuildDir() + "/k740-sim" : program);
         proc_.setArguments({"--dir", dir, "--port", QString::number(port)});
         proc_.start();
     }

@@ -8,6 +8,9 @@ int main(int argc, char** argv) {
     TApplication app(argc, argv);
     QGuiApplication::setApplicationDisplayName(
         QStringLiteral("Quorvane for TQ55 SPI encoders with K740-3T"));
+    // Ties the window to the installed desktop entry, whose icon the task bar
+    // then shows (Wayland needs this; X11 takes the window's own icon).
+    QGuiApplication::setDesktopFileName(QStringLiteral("quorvane-k740-tq55-spi"));
     InstallFontSubstitutes();
     TMainForm form;
     form.show();
