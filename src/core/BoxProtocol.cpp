@@ -35,6 +35,7 @@ TProbeResult ProbeForBox(TSortedStringList& comPorts, platform::PortHandle& port
                          QByteArray& identification, const std::function<void()>& portOpened,
                          std::optional<int> onlyPort) {
     TProbeResult result;
+    port = platform::InvalidHandle;
     ListComPorts(platform::ReadSerialDeviceMap(), comPorts);
     for (const int n : PortNumbers(comPorts)) {
         if (onlyPort && n != *onlyPort) continue;

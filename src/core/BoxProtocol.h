@@ -44,10 +44,11 @@ struct TProbeResult {
 // Lists the candidate ports into `comPorts` and tries each in order: open,
 // 115200 8N1, "v". The first whose reply begins with "K740-3T" stays open in
 // `port`, with the raw reply in `identification`; the rest are put back as
-// they were and closed, and `port` is then the invalid handle. `port` holds
-// each port from the moment it is opened, and `portOpened` runs right then
-// (the window lets pending events be handled there). With `onlyPort` set,
-// the other candidates are listed but not tried.
+// they were and closed. `port` must hold no open port when called; it holds
+// each port from the moment it is opened, `portOpened` runs right then (the
+// window lets pending events be handled there), and it is the invalid handle
+// when no box answered. With `onlyPort` set, the other candidates are listed
+// but not tried.
 TProbeResult ProbeForBox(TSortedStringList& comPorts, platform::PortHandle& port,
                          QByteArray& identification, const std::function<void()>& portOpened = {},
                          std::optional<int> onlyPort = std::nullopt);
