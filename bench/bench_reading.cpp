@@ -15,8 +15,8 @@
 // tmrReadEncoder's Timer() in its constructor, and Qt calls the slots of one
 // signal in the order they were connected, so a probe connected afterwards
 // would only see the end of each tick. The probe therefore takes the window's
-// connection off that one signal and calls the real handler itself, with the
-// same catch-and-rearm the window's wrapper has. Its time stamp is taken in
+// connection off that one signal and calls the real handler itself, through
+// the window's own catch-and-rearm. Its time stamp is taken in
 // the same emission, right before the handler, so it marks the start of the
 // reading exactly; the time after the handler returns splits the period into
 // the tick (serial exchange and display updates) and the pause (the timer's
@@ -51,6 +51,7 @@
 #include "PtyBox.h"
 #include "app/PositionChart.h"
 #include "app/TQ55_SPI_Main.h"
+#include "app/UserMessages.h"
 #include "core/Enkoderji_splosno.h"
 #include "core/Serial_driver.h"
 
@@ -238,17 +239,9 @@ Result RunOne(const Config& cfg, double seconds) {
             return;
         }
         if (measuring) starts.push_back(now);
-        try {
-            w->tmrReadEncoderTimer();
-        } catch (const std::exception& e) {
-            // What the window's own wrapper does: report, and keep reading
-            // unless another state has taken over.
-            ++res.errors;
-            g_messages << QString::fromLocal8Bit(e.what());
-            if (!w->tmrSearchInterface->Enabled() && !w->tmrSearchEncoder->Enabled() &&
-                !w->tmrReadEncoder->Enabled())
-                w->tmrReadEncoder->SetEnabled(true);
-        }
+        const qsizetype shown = g_messages.size();
+        w->RunTimerHandler(w->tmrReadEncoder, &TMainForm::tmrReadEncoderTimer);
+        res.errors += int(g_messages.size() - shown);
         if (measuring) ends.push_back(SteadyClock::now());
         if (!w->tmrReadEncoder->Enabled()) ++res.leftLoop;
     });

@@ -7,7 +7,7 @@
 #include <stdexcept>
 
 #include "app/Application.h"
-#include "app/TQ55_SPI_Main.h"
+#include "app/UserMessages.h"
 
 namespace {
 

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <limits>
 
-#include "app/TQ55_SPI_Main.h"
 #include "core/Formatting.h"
 #include "core/Orodja.h"
 

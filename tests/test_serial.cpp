@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "core/Serial_driver.h"
+#include "module_globals.h"
 #include "platform/SerialPort.h"
 #include "pty_fixture.h"
 
@@ -19,18 +20,12 @@ protected:
         pty = std::make_unique<RawPty>(dir->Path(), 3);
         port = platform::OpenPort(3);
         ASSERT_NE(port, platform::InvalidHandle) << platform::LastError();
-        savedTimeout = ReplyTimeoutMs;
     }
-    void TearDown() override {
-        platform::ClosePort(port);
-        ReplyTimeoutMs = savedTimeout;
-        TrafficLogEnabled = false;
-        TrafficLog.clear();
-    }
+    void TearDown() override { platform::ClosePort(port); }
+    ModuleGlobalsGuard globals;
     std::unique_ptr<SerialCommDir> dir;
     std::unique_ptr<RawPty> pty;
     platform::PortHandle port = platform::InvalidHandle;
-    std::uint32_t savedTimeout = 0;
 };
 
 TEST_F(Transaction, LongBurstIsReadWholeAndCompletesOnLength) {
@@ -152,7 +147,6 @@ TEST_F(Transaction, BusyPollGivesTheSameResults) {
     pty->Send("ON\r");
     EXPECT_EQ(SendCommand(port, "n", 0, reply), TR_OK);
     EXPECT_EQ(SendCommand(port, "n", 0, reply), TR_TIMEOUT);
-    ReplyWaitMode = ReplyWait::Blocking;
 }
 
 TEST(Port, OpenIsExclusiveAcrossProcesses) {

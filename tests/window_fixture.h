@@ -10,7 +10,9 @@
 
 #include "PtyBox.h"
 #include "app/TQ55_SPI_Main.h"
+#include "app/UserMessages.h"
 #include "core/Enkoderji_splosno.h"
+#include "module_globals.h"
 #include "pty_fixture.h"
 
 class WindowTest : public ::testing::Test {
@@ -18,9 +20,6 @@ protected:
     void SetUp() override {
         TUserMessages::ShowMessage = [this](QWidget*, const QString& t) { messages << t; };
         TUserMessages::ShowError = [this](QWidget*, const QString& t) { errors << t; };
-        EncoderPosition = TEncoderPosition{};
-        EncoderSignature = TEncoderSignature{};
-        DetailedStatus = 0;
         dir = std::make_unique<SerialCommDir>();
         pty = std::make_unique<k740sim::PtyBox>(dir->Path(), 7);
         Box().SetSpeed(0);
@@ -52,6 +51,7 @@ protected:
         ASSERT_EQ(Armed(), "R") << "encoder not found";
     }
 
+    ModuleGlobalsGuard globals;
     QStringList messages, errors;
     std::unique_ptr<SerialCommDir> dir;
     std::unique_ptr<k740sim::PtyBox> pty;

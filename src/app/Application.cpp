@@ -2,7 +2,7 @@
 
 #include <exception>
 
-#include "app/TQ55_SPI_Main.h"
+#include "app/UserMessages.h"
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
 

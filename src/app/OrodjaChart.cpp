@@ -10,7 +10,7 @@
 #include <QWidget>
 #include <stdexcept>
 
-#include "app/TQ55_SPI_Main.h"
+#include "app/UserMessages.h"
 #include "core/Orodja.h"
 
 namespace {

@@ -27,7 +27,6 @@ public:
     double XAt(int i) const;
     double YAt(int i) const;
     TColor ColorAt(int i) const;
-    int SeriesCount() const { return 1; }
     // Brings the drawn series up to the points now. The screen catches up at
     // most once a frame (catching up inside a paint would schedule the next
     // paint and redraw at the reading rate); a snapshot calls this first.

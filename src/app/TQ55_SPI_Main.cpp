@@ -6,19 +6,19 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QMessageBox>
 #include <QScrollBar>
 #include <exception>
+#include <utility>
 
 #include "app/OrodjaChart.h"
 #include "app/PositionChart.h"
+#include "app/UserMessages.h"
 #include "core/Enkoderji_splosno.h"
 #include "core/Formatting.h"
 #include "core/FrameDecoder.h"
 #include "core/Orodja.h"
 #include "core/Serial_driver.h"
 #include "platform/Clock.h"
-#include "platform/DeviceMap.h"
 
 namespace {
 
@@ -32,33 +32,6 @@ const char* const kVersionText = "" QT_STRINGIFY(K740_VERSION_MAJOR) "." QT_STRI
 bool g_waitCursor = false;
 
 }  // namespace
-
-QByteArray ZeroPadCount(int value, int width) {
-    QByteArray digits = QByteArray::number(
-        static_cast<qint64>(value) < 0 ? -static_cast<qint64>(value) : static_cast<qint64>(value));
-    const bool negative = value < 0;
-    if (width >= 1 && width <= 6)
-        while (digits.size() + (negative ? 1 : 0) < width) digits.prepend('0');
-    return negative ? '-' + digits : digits;
-}
-
-// ------------------------------------------------------------ user messages
-
-std::function<void(QWidget*, const QString&)> TUserMessages::ShowMessage = [](QWidget* parent,
-                                                                              const QString& text) {
-    QMessageBox box(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(), text,
-                    QMessageBox::Ok, parent);
-    box.setTextFormat(Qt::PlainText);  // replies of the box end up in these texts
-    box.exec();
-};
-
-std::function<void(QWidget*, const QString&)> TUserMessages::ShowError = [](QWidget* parent,
-                                                                            const QString& text) {
-    QMessageBox box(QMessageBox::Critical, QGuiApplication::applicationDisplayName(), text,
-                    QMessageBox::Ok, parent);
-    box.setTextFormat(Qt::PlainText);
-    box.exec();
-};
 
 bool TSaveDialog::Execute(QWidget* parent) {
     if (Executor) return Executor(*this);
@@ -113,29 +86,24 @@ void TMainForm::Guard(const std::function<void()>& handler, const std::function<
     if (recover) recover();
 }
 
+void TMainForm::RunTimerHandler(TTimer* timer, void (TMainForm::*handler)()) {
+    Guard([this, handler] { (this->*handler)(); },
+          [this, timer] {
+              if (!tmrSearchInterface->Enabled() && !tmrSearchEncoder->Enabled() &&
+                  !tmrReadEncoder->Enabled())
+                  timer->SetEnabled(true);
+          });
+}
+
 void TMainForm::ConnectEvents() {
-    auto noOtherState = [this] {
-        return !tmrSearchInterface->Enabled() && !tmrSearchEncoder->Enabled() &&
-               !tmrReadEncoder->Enabled();
+    const std::pair<TTimer*, void (TMainForm::*)()> timers[] = {
+        {tmrSearchInterface, &TMainForm::tmrSearchInterfaceTimer},
+        {tmrSearchEncoder, &TMainForm::tmrSearchEncoderTimer},
+        {tmrReadEncoder, &TMainForm::tmrReadEncoderTimer},
     };
-    connect(tmrSearchInterface, &TTimer::Timer, this, [this, noOtherState] {
-        Guard([this] { tmrSearchInterfaceTimer(); },
-              [this, noOtherState] {
-                  if (noOtherState()) tmrSearchInterface->SetEnabled(true);
-              });
-    });
-    connect(tmrSearchEncoder, &TTimer::Timer, this, [this, noOtherState] {
-        Guard([this] { tmrSearchEncoderTimer(); },
-              [this, noOtherState] {
-                  if (noOtherState()) tmrSearchEncoder->SetEnabled(true);
-              });
-    });
-    connect(tmrReadEncoder, &TTimer::Timer, this, [this, noOtherState] {
-        Guard([this] { tmrReadEncoderTimer(); },
-              [this, noOtherState] {
-                  if (noOtherState()) tmrReadEncoder->SetEnabled(true);
-              });
-    });
+    for (const auto& [timer, handler] : timers)
+        connect(timer, &TTimer::Timer, this,
+                [this, timer = timer, handler = handler] { RunTimerHandler(timer, handler); });
     auto on = [this](auto* sender, auto signal, void (TMainForm::*handler)()) {
         connect(sender, signal, this,
                 [this, handler] { Guard([this, handler] { (this->*handler)(); }); });
@@ -173,8 +141,8 @@ void TMainForm::FormCreate() {
     COMPorts.Clear();
     lblPosUnit->SetCaption(QString());
     EncoderZeroPos_cnt = 0;
-    Pages->setCurrentIndex(0);
-    Pages->setTabVisible(2, false);
+    Pages->setCurrentWidget(tabSysCfg);
+    Pages->setTabVisible(Pages->indexOf(tabEncStatus), false);
     btnChartPosClearClick();
     tmrSearchInterface->SetEnabled(true);
 }
@@ -187,7 +155,7 @@ void TMainForm::closeEvent(QCloseEvent* e) {
 void TMainForm::FormClose() {
     // Only a file that is open needs closing; no file is no error.
     if (cbShranjujMeritvePos->isChecked() && ShraniFajl) {
-        ShraniFajl->close();
+        ShraniFajl->Close();
         ShraniFajl.reset();
     }
 }
@@ -198,7 +166,7 @@ void TMainForm::FormDestroy() {
         platform::ClosePort(K740_H);
         K740_H = platform::InvalidHandle;
     }
-    if (ShraniFajl) ShraniFajl->close();
+    ShraniFajl.reset();
 }
 
 void TMainForm::UpdateCaption() {
@@ -219,9 +187,19 @@ void TMainForm::ScrollLogPageDown() {
     bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
 }
 
-void TMainForm::LogLine(const QString& line, bool scroll) {
+void TMainForm::LogLine(const QString& line, TLogScroll scroll, TLogKind) {
     mmLog->appendPlainText(line);
-    if (scroll) ScrollLogPageDown();
+    if (scroll == TLogScroll::PageDown) ScrollLogPageDown();
+}
+
+TBoxReport TMainForm::Report() {
+    return {[this](const QString& text) { TUserMessages::ShowMessage(this, text); },
+            [this](const QString& line) { LogLine(line, TLogScroll::Stay); }};
+}
+
+void TMainForm::BlinkStatus(const QString& text) {
+    lblPosUnit->SetCaption(lblPosUnit->Caption().isEmpty() ? text : QString());
+    lblPosUnit->RepaintNow();
 }
 
 void TMainForm::Button1Click() {
@@ -237,146 +215,75 @@ void TMainForm::tmrSearchInterfaceTimer() {
     lblComPort->SetCaption(QString());
     lblInterfaceVer->SetCaption(QString());
     lblInterfaceSerial->SetCaption(QString());
-    bool found = false;
     if (K740_H != platform::InvalidHandle) {
         platform::ClosePort(K740_H);
         K740_H = platform::InvalidHandle;
     }
     lblPosUnit->SetFontColor(clOrange);
-    lblPosUnit->SetCaption(
-        lblPosUnit->Caption().isEmpty() ? QStringLiteral("Searching for interface...") : QString());
-    lblPosUnit->RepaintNow();
+    BlinkStatus(QStringLiteral("Searching for interface..."));
     int port = 0;
-    found = ScanPorts(port);
+    const bool found = ScanPorts(port);
     if (g_waitCursor) {
         QApplication::restoreOverrideCursor();
         g_waitCursor = false;
     }
-    if (found) {
-        lblComPort->SetCaption(QStringLiteral("COM") + QString::number(port));
-        InterfaceSetup();
-        lblPosUnit->SetCaption(QStringLiteral("Searching for encoder..."));
-        lblPosUnit->SetFontColor(clDarkGreen);
-        lblPosUnit->RepaintNow();
-        tmrSearchEncoder->SetEnabled(true);
-    } else {
+    if (!found) {
         tmrSearchInterface->SetEnabled(true);
+        return;
     }
+    lblComPort->SetCaption(QStringLiteral("COM") + QString::number(port));
+    InterfaceSetup();
+    lblPosUnit->SetCaption(QStringLiteral("Searching for encoder..."));
+    lblPosUnit->SetFontColor(clDarkGreen);
+    lblPosUnit->RepaintNow();
+    tmrSearchEncoder->SetEnabled(true);
 }
 
 bool TMainForm::ScanPorts(int& portNumber) {
-    ListComPorts(platform::ReadSerialDeviceMap(), COMPorts);
-    for (const int n : PortNumbers(COMPorts)) {
-        K740_H = platform::OpenPort(n);
-        if (K740_H == platform::InvalidHandle) continue;  // held by another program, or gone
-        QCoreApplication::processEvents();
-        platform::LineSettings saved;
-        if (platform::GetLineSettings(K740_H, saved)) {
-            platform::LineSettings work = saved;
-            work.BaudRate = 115200;
-            work.ByteSize = 8;
-            work.Parity = platform::Parity::None;
-            work.StopBits = platform::StopBits::One;
-            if (platform::SetLineSettings(K740_H, work)) {
-                const std::int32_t r = SendCommand(K740_H, "v", 7, K740identifikacija);
-                if (r == TR_OK && K740identifikacija.startsWith("K740-3T")) {
-                    LogLine(QStringLiteral("Interface found on COM") + QString::number(n));
-                    portNumber = n;
-                    return true;
-                }
-                platform::SetLineSettings(K740_H, saved);
-            }
-        }
-        platform::ClosePort(K740_H);
-        K740_H = platform::InvalidHandle;
-    }
-    return false;
+    const TProbeResult probe = ProbeForBox(COMPorts, K740_H, K740identifikacija,
+                                           [] { QCoreApplication::processEvents(); });
+    if (!probe.Found) return false;
+    LogLine(QStringLiteral("Interface found on COM") + QString::number(probe.Port));
+    portNumber = probe.Port;
+    return true;
 }
 
 // ------------------------------------------------------------ set-up and settings
 
 void TMainForm::InterfaceSetup() {
-    auto message = [this](const QString& text) { TUserMessages::ShowMessage(this, text); };
-    QByteArray reply;  // one buffer for "o", "Cp", "G0:1" and "D055", as each left it
-
-    K740RevizijaFW = 0;
-    SendCommand(K740_H, "o", 0, reply);
-    K740RevizijaFW = StrToIntDef(AlphaNumOnly(latin1(reply)), 0);
-
-    K740identifikacija = PrintableOnly(latin1(K740identifikacija)).toLatin1();
-    const QByteArray rev = QByteArray::number(K740RevizijaFW);
-    lblInterfaceVer->SetCaption(latin1(K740identifikacija + "." + rev));
-    K740verzija = K740identifikacija.mid(9, 5) + "." + rev;
-
-    K740Serijska.clear();
-    SendCommand(K740_H, "r", 0, K740Serijska);
-    K740Serijska = AlphaNumOnly(latin1(K740Serijska)).toLatin1();
+    TInterfaceSetup setup(K740_H);
+    const TBoxIdentity id = setup.ReadIdentity(K740identifikacija);
+    K740RevizijaFW = id.RevisionFW;
+    K740identifikacija = id.Identification;
+    lblInterfaceVer->SetCaption(
+        latin1(K740identifikacija + "." + QByteArray::number(K740RevizijaFW)));
+    K740verzija = id.Version;
+    K740Serijska = id.Serial;
     lblInterfaceSerial->SetCaption(QStringLiteral("Serial: ") + latin1(K740Serijska));
     UpdateCaption();
-
-    struct Step {
-        const char* command;
-        const char* logPrefix;
-    };
-    for (const Step& s : {Step{"Cp", "Protocol settings: "}, Step{"G0:1", "SPI settings: "},
-                          Step{"D055", "SPI settings: "}}) {
-        const std::int32_t r = SendCommand(K740_H, s.command, 0, reply);
-        const QString text =
-            QStringLiteral("Interface error: ") + s.command + " -> " + PrintableOnly(latin1(reply));
-        if (r != TR_OK) message(text);
-        if (UpperCase(reply).contains("ERROR")) message(text);
-        LogLine(QString::fromLatin1(s.logPrefix) + PrintableOnly(latin1(reply)), false);
-    }
+    setup.CheckSettings(Report());
     ScrollLogPageDown();
-
-    cmbFreqSPI->setCurrentIndex(4);  // raises no change event, hence the call
+    cmbFreqSPI->setCurrentIndex(kSetupSpiClock - 1);  // raises no change event, hence the call
     cmbFreqSPIChange();
     rbPwr5vClick();
     RefreshPowerStatus();
 }
 
 void TMainForm::cmbFreqSPIChange() {
-    QByteArray reply;
-    const int n = cmbFreqSPI->currentIndex() + 1;
-    if (SendCommand(K740_H, "M" + QByteArray::number(n), 0, reply) == TR_OK) {
-        if (SendCommand(K740_H, "m", 0, reply) == TR_OK) {
-            reply = Trim(latin1(reply)).toLatin1();
-            LogLine(QStringLiteral("SPI frequency: ") + latin1(reply), false);
-        }
-    }
-    // Only an empty buffer counts as failure, whatever the result codes said.
-    if (reply.isEmpty())
-        TUserMessages::ShowMessage(this, QStringLiteral("SPI Frequency setting %1 failed!").arg(n));
+    SetSpiClock(K740_H, cmbFreqSPI->currentIndex() + 1, Report());
 }
 
 void TMainForm::rbPwr5vClick() {
-    QByteArray reply;
-    auto check = [this, &reply](const char* command, const char* expected) {
-        SendCommand(K740_H, command, 0, reply);
-        if (!reply.startsWith(expected))
-            TUserMessages::ShowMessage(this, QStringLiteral("Error setting power supply! (") +
-                                                 command + ") -> (" + PrintableOnly(latin1(reply)) +
-                                                 ")");
-    };
-    check("V5", "V5");
-    check("n", "ON");
-    platform::SleepMs(200);
+    SwitchSupplyOn5V(K740_H, Report());
 }
 
 void TMainForm::rbPwrOffClick() {
-    QByteArray reply;
-    SendCommand(K740_H, "f", 0, reply);
-    if (!reply.startsWith("OFF"))
-        TUserMessages::ShowMessage(this, QStringLiteral("Error setting power supply! (f) -> (") +
-                                             PrintableOnly(latin1(reply)) + ")");
-    platform::SleepMs(200);
+    SwitchSupplyOff(K740_H, Report());
 }
 
 void TMainForm::RefreshPowerStatus() {
     if (Pages->currentWidget() != tabSysCfg) return;
-    QByteArray reply;
-    SendCommand(K740_H, "e", 0, reply);
-    lblEncPwrStatus->SetCaption(Trim(latin1(reply)));
+    lblEncPwrStatus->SetCaption(QuerySupplyStatus(K740_H));
 }
 
 // ------------------------------------------------------------ encoder reading
@@ -384,19 +291,15 @@ void TMainForm::RefreshPowerStatus() {
 void TMainForm::ReadEncoder(bool advanced) {
     ReplyRefused = false;
     pnlCommActive->SetColor(pnlCommActive->Color() == clLightGreen ? clDarkGreen : clLightGreen);
-    const int n = advanced ? 6 : 4;
-    const QByteArray command = "?" + ZeroPadCount(n, 2) + ":" + ZeroPadCount(n, 3);
-    QByteArray reply;
-    EncoderPosition.ErrComm = SendCommand(K740_H, command, 0, reply);
+    const TEncoderRead read = SendEncoderRead(K740_H, advanced, EncoderPosition);
     if (EncoderPosition.ErrComm != TR_OK) return;
-    const QString cleaned = UpperCase(RemoveSpaces(latin1(reply)));
-    lblEncPosRawHex->SetCaption(cleaned);
-    EncoderPosition.RxData = cleaned.toLatin1();
+    lblEncPosRawHex->SetCaption(read.Reply);
     ReplyRefused = !DecodeEncoderData(advanced);
     lblEncPosRawBin->SetCaption(EncoderPosition.RxBinDebug);
     lblEncPosRawDecoded->SetCaption(QString::number(EncoderPosition.Position_cnt));
     if (cbLogComm->isChecked())
-        LogLine(QStringLiteral("CMD:\t") + latin1(command) + "\tRX:\t" + cleaned);
+        LogLine(QStringLiteral("CMD:\t") + latin1(read.Command) + "\tRX:\t" + read.Reply,
+                TLogScroll::PageDown, TLogKind::Traffic);
 }
 
 bool TMainForm::DecodeEncoderData(bool advanced) {
@@ -420,120 +323,125 @@ void TMainForm::tmrSearchEncoderTimer() {
     tmrSearchEncoder->SetEnabled(false);
     lblPosUnit->SetFontColor(clDarkGreen);
     pnlPosition->SetColor(clBtnFace);
-    lblPosUnit->SetCaption(
-        lblPosUnit->Caption().isEmpty() ? QStringLiteral("Searching for encoder...") : QString());
-    lblPosUnit->RepaintNow();
+    BlinkStatus(QStringLiteral("Searching for encoder..."));
     RefreshPowerStatus();
     Encoder_Status_delay = 0;
     CycleCounterStatus = 0;
     CycleCounterPower = 0;
     rgEncoderConfiguration->SetItemIndex(-1);
-    EncoderPosition.STmaxCount = 0x7FFFFFF;
-    EncoderPosition.MTmaxCount = 0;
-    EncoderSignature.Multiturn = false;
-    EncoderPosition.Resolution_unit =
-        rgEncoderResolution->ItemIndex() == 0 ? 0.000244140625 : 0.00025;
-
-    auto found = [this](int item, const char* variantLine, bool statusTab) {
-        rgEncoderConfiguration->SetItemIndex(item);
-        LogLine(QStringLiteral("Encoder found."), false);
-        LogLine(QString::fromLatin1(variantLine));
-        lblPosUnit->SetFontColor(clNavy);
-        lblPosUnit->SetCaption(QStringLiteral("Encoder found."));
-        UpdateCaption();
-        Pages->setTabVisible(2, statusTab);
-        tmrReadEncoder->SetEnabled(true);
-    };
+    PrepareEncoderSearch(EncoderPosition, EncoderSignature, rgEncoderResolution->ItemIndex());
 
     ReadEncoder(true);
-    // A refused reply has closed the port and armed the interface search;
-    // nothing may be concluded from the previous reading's flags.
-    if (ReplyRefused) return;
-    if (EncoderPosition.ErrComm != TR_OK) {
-        tmrSearchInterface->SetEnabled(true);
-        return;
+    const TDetectionRead advanced = TDetectionRead::Of(EncoderPosition, ReplyRefused);
+    TDetection outcome = DetectEncoder(advanced);
+    if (outcome == TDetection::ReadSimple) {
+        ReadEncoder(false);
+        outcome = DetectEncoder(advanced, TDetectionRead::Of(EncoderPosition, ReplyRefused));
     }
-    if (!EncoderPosition.ErrCRC) {
-        found(3, "SPB or SPD communication variant.", true);
-        return;
+    switch (outcome) {
+        case TDetection::Advanced:
+        case TDetection::Simple:
+            EncoderFound(outcome);
+            break;
+        case TDetection::InterfaceLost:
+            tmrSearchInterface->SetEnabled(true);
+            break;
+        case TDetection::KeepSearching:
+            tmrSearchEncoder->SetEnabled(true);
+            break;
+        case TDetection::ReplyRefused:  // the refusal armed the interface search
+        case TDetection::ReadSimple:
+            break;
     }
-    ReadEncoder(false);
-    if (ReplyRefused) return;
-    if (EncoderPosition.ErrComm != TR_OK) {
-        tmrSearchInterface->SetEnabled(true);
-        return;
-    }
-    if (EncoderPosition.Position_cnt <= 0 || EncoderPosition.ErrTimeout) {
-        tmrSearchEncoder->SetEnabled(true);
-        return;
-    }
-    found(2, "SPA or SPC communication variant.", false);
+}
+
+void TMainForm::EncoderFound(TDetection found) {
+    rgEncoderConfiguration->SetItemIndex(static_cast<int>(DetectedConfig(found)));
+    LogLine(QStringLiteral("Encoder found."), TLogScroll::Stay);
+    LogLine(VariantLogLine(found));
+    lblPosUnit->SetFontColor(clNavy);
+    lblPosUnit->SetCaption(QStringLiteral("Encoder found."));
+    UpdateCaption();
+    Pages->setTabVisible(Pages->indexOf(tabEncStatus), found == TDetection::Advanced);
+    tmrReadEncoder->SetEnabled(true);
 }
 
 void TMainForm::rgEncoderConfigurationClick() {
-    QByteArray pn = "TQ55";
     const int c = rgEncoderConfiguration->ItemIndex();
     const int r = rgEncoderResolution->ItemIndex();
-    if (c >= 0) pn += rgEncoderConfiguration->Items().at(c).left(3).toLatin1();
-    if (r >= 0) pn += rgEncoderResolution->Items().at(r).left(3).toLatin1();
-    EncoderSignature.PartNumber = pn;
+    EncoderSignature.PartNumber =
+        ComposePartNumber(c >= 0 ? rgEncoderConfiguration->Items().at(c) : QString(),
+                          r >= 0 ? rgEncoderResolution->Items().at(r) : QString());
 }
 
 // ------------------------------------------------------------ reading loop
 
 void TMainForm::tmrReadEncoderTimer() {
     tmrReadEncoder->SetEnabled(false);
-    const int item = rgEncoderConfiguration->ItemIndex();
-    const bool advanced = item == 1 || item == 3;
+    const bool advanced = IsAdvancedConfig(rgEncoderConfiguration->ItemIndex());
     ReadEncoder(advanced);
     // A reply refused for its length has closed the port and armed the
     // interface search: it must not pass for a good reading.
     if (ReplyRefused) return;
     lblDataPacketOK->SetCaption(advanced ? QStringLiteral("CRC check")
                                          : QStringLiteral("Reserved bits"));
-
-    if (EncoderPosition.ErrComm != TR_OK) {
-        lblPosUnit->SetCaption(QStringLiteral("Interface disconnected!"));
-        LogLine(QStringLiteral("Interface disconnected!"));
-        Pages->setCurrentIndex(0);
-        Pages->setTabVisible(2, false);
-        tmrSearchInterface->SetEnabled(true);
-        return;
+    switch (ClassifyReading(EncoderPosition)) {
+        case TReadingOutcome::InterfaceLost:
+            ReadingInterfaceLost();
+            return;
+        case TReadingOutcome::EncoderLost:
+            ReadingEncoderLost();
+            return;
+        case TReadingOutcome::Good:
+            break;
     }
-    if (EncoderPosition.ErrCRC && EncoderPosition.ErrTimeout) {
-        pnlDataPacketOK->SetColor(clRed);
-        lblPosUnit->SetCaption(QStringLiteral("Encoder disconnected!"));
-        lblPosUnit->RepaintNow();
-        LogLine(QStringLiteral("Encoder disconnected!"));
-        tmrSearchEncoder->SetEnabled(true);
-        return;
+    ShowGoodReading(advanced);
+    if (cbShranjujMeritvePos->isChecked()) RecordingStep();
+    tmrReadEncoder->SetEnabled(true);
+    if (++CycleCounterPower > 20) {
+        CycleCounterPower = 0;
+        RefreshPowerStatus();
     }
+}
 
+void TMainForm::ReadingInterfaceLost() {
+    lblPosUnit->SetCaption(QStringLiteral("Interface disconnected!"));
+    LogLine(QStringLiteral("Interface disconnected!"));
+    Pages->setCurrentWidget(tabSysCfg);
+    Pages->setTabVisible(Pages->indexOf(tabEncStatus), false);
+    tmrSearchInterface->SetEnabled(true);
+}
+
+void TMainForm::ReadingEncoderLost() {
+    pnlDataPacketOK->SetColor(clRed);
+    lblPosUnit->SetCaption(QStringLiteral("Encoder disconnected!"));
+    lblPosUnit->RepaintNow();
+    LogLine(QStringLiteral("Encoder disconnected!"));
+    tmrSearchEncoder->SetEnabled(true);
+}
+
+void TMainForm::ShowGoodReading(bool advanced) {
     pnlDataPacketOK->SetColor(clDarkGreen);
     lblPosUnit->SetCaption(FormatPositionMm(EncoderPosition.Position_unit, Locale()) + " mm");
     const TColor positionColor =
         EncoderPosition.ErrBit ? clLightRed : (EncoderPosition.WarnBit ? clOrange : clBtnFace);
     pnlPosition->SetColor(positionColor);
     if (cbPosPlot->isChecked()) ChartStep(positionColor);
-    if (advanced) {
-        lblEncDetStatBin->SetCaption(QString::fromLatin1(IntToBinStr(8, DetailedStatus)));
-        Encoder_Status_delay =
-            static_cast<std::uint8_t>(Encoder_Status_delay | (DetailedStatus & 0xFF));
-        TPanel* const panels[8] = {pnlSb0, pnlSb1, pnlSb2, pnlSb3, pnlSb4, pnlSb5, pnlSb6, pnlSb7};
-        for (int bit = 7; bit >= 0; --bit) {
-            const bool set = (Encoder_Status_delay >> bit) & 1u;
-            panels[bit]->SetColor(set ? (bit == 4 ? clOrange : clRed) : clGray);
-        }
-        if (++CycleCounterStatus > 10) {
-            CycleCounterStatus = 0;
-            Encoder_Status_delay = 0;
-        }
+    if (advanced) ShowStatusBits();
+}
+
+void TMainForm::ShowStatusBits() {
+    lblEncDetStatBin->SetCaption(QString::fromLatin1(IntToBinStr(8, DetailedStatus)));
+    Encoder_Status_delay =
+        static_cast<std::uint8_t>(Encoder_Status_delay | (DetailedStatus & 0xFF));
+    TPanel* const panels[8] = {pnlSb0, pnlSb1, pnlSb2, pnlSb3, pnlSb4, pnlSb5, pnlSb6, pnlSb7};
+    for (int bit = 7; bit >= 0; --bit) {
+        const bool set = (Encoder_Status_delay >> bit) & 1u;
+        panels[bit]->SetColor(set ? (bit == 4 ? clOrange : clRed) : clGray);
     }
-    if (cbShranjujMeritvePos->isChecked()) RecordingStep();
-    tmrReadEncoder->SetEnabled(true);
-    if (++CycleCounterPower > 20) {
-        CycleCounterPower = 0;
-        RefreshPowerStatus();
+    if (++CycleCounterStatus > 10) {
+        CycleCounterStatus = 0;
+        Encoder_Status_delay = 0;
     }
 }
 
@@ -583,49 +491,38 @@ void TMainForm::btnChartPosSaveClick() {
 // ------------------------------------------------------------ recording
 
 void TMainForm::cbShranjujMeritvePosClick() {
-    if (!cbShranjujMeritvePos->isChecked()) {
-        // Unticking with no file open (after a failed start or a failed
-        // write) is no error: there is nothing to close.
-        if (!ShraniFajl) return;
-        ShraniFajl->close();
-        const bool failed = ShraniFajl->error() != QFileDevice::NoError;
-        const QString why = ShraniFajl->errorString();
-        const QString path = ShraniFajl->fileName();
-        ShraniFajl.reset();
-        lblShraniElapsedTimeMs->SetCaption(lblShraniElapsedTimeMs->Caption() + "  FINISHED.");
-        if (failed)
-            TUserMessages::ShowError(this,
-                                     QStringLiteral("Error while closing recording file %1: %2")
-                                         .arg(QDir::toNativeSeparators(path), why));
-        return;
-    }
+    if (cbShranjujMeritvePos->isChecked())
+        StartRecording();
+    else
+        StopRecording();
+}
 
+void TMainForm::StartRecording() {
     const bool wasReading = tmrReadEncoder->Enabled();
     tmrReadEncoder->SetEnabled(false);
-    const QString stamp = QLocale::c().toString(QDateTime::currentDateTime(), "yyyyMMddHHmmss");
-    const QString path =
-        QDir(RecordingDir)
-            .filePath(QStringLiteral("POSITION_") + latin1(EncoderSignature.PartNumber) + "_" +
-                      latin1(EncoderSignature.SerialNumber) + "_" + stamp + ".csv");
+    const QString path = RecordingPath(RecordingDir, EncoderSignature.PartNumber,
+                                       EncoderSignature.SerialNumber, QDateTime::currentDateTime());
     mmShranjujIme->setPlainText(QDir::toNativeSeparators(path));
-
-    // Unbuffered: every line reaches the operating system as it is written,
-    // so a crash or a kill loses at most the reading in flight.
-    auto file = std::make_unique<QFile>(path);
-    const QByteArray header = "Time(ms);RX;Position_cnt;Error;Warning;Position_mm;\r\n";
-    if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered) ||
-        file->write(header) != header.size()) {
-        const QString why = file->errorString();
-        file->close();
+    TRecordingResult result;
+    ShraniFajl = TRecordingFile::Start(path, result);
+    if (!ShraniFajl) {
         UntickRecordingBox();
         tmrReadEncoder->SetEnabled(wasReading);
-        TUserMessages::ShowError(this, QStringLiteral("Cannot create recording file %1: %2")
-                                           .arg(QDir::toNativeSeparators(path), why));
+        ReportRecordingFailure(result);
         return;
     }
-    ShraniFajl = std::move(file);
     ShraniStartTick = Clock();
     tmrReadEncoder->SetEnabled(true);
+}
+
+void TMainForm::StopRecording() {
+    // Unticking with no file open (after a failed start or a failed write) is
+    // no error: there is nothing to close.
+    if (!ShraniFajl) return;
+    const TRecordingResult closed = ShraniFajl->Close();
+    ShraniFajl.reset();
+    lblShraniElapsedTimeMs->SetCaption(lblShraniElapsedTimeMs->Caption() + "  FINISHED.");
+    if (!closed.Ok()) ReportRecordingFailure(closed);
 }
 
 void TMainForm::RecordingStep() {
@@ -633,23 +530,41 @@ void TMainForm::RecordingStep() {
     const QLocale locale = Locale();
     const std::uint64_t elapsed = Clock() - ShraniStartTick;
     lblShraniElapsedTimeMs->SetCaption(FormatElapsedSeconds(elapsed, locale) + " seconds");
-    // A reply whose digits are no hex at all still passes its check (it reads
-    // as 0 with CRC 0); its bytes must not add fields or lines to the file.
-    QString rx = lblEncPosRawHex->Caption();
-    for (QChar& c : rx)
-        if (c == u';' || c.unicode() < 0x20 || c.unicode() > 0x7E) c = u'?';
-    const QString line = QString::number(elapsed) + ";0x" + rx + ";" +
-                         QString::number(EncoderPosition.Position_cnt) + ";" +
-                         BitChar(EncoderPosition.ErrBit) + ";" + BitChar(EncoderPosition.WarnBit) +
-                         ";" + FormatPositionMm(EncoderPosition.Position_unit, locale) + ";\r\n";
-    const QByteArray bytes = line.toLocal8Bit();
-    if (ShraniFajl->write(bytes) != bytes.size()) {
-        StopRecording(ShraniFajl->errorString());
+    const TRecordingResult written = ShraniFajl->Write(
+        RecordingLine(elapsed, lblEncPosRawHex->Caption(), EncoderPosition, locale));
+    if (!written.Ok()) {
+        EndRecordingAfterFailedWrite(written);
         return;
     }
-    const int limit = seCasShranjevanja->Value();
-    if (limit > 0 && elapsed > static_cast<std::uint64_t>(limit) * 1000u)
+    if (RecordingTimeUp(elapsed, seCasShranjevanja->Value()))
         cbShranjujMeritvePos->setChecked(false);  // stops the recording at once
+}
+
+void TMainForm::EndRecordingAfterFailedWrite(const TRecordingResult& failure) {
+    // What was written stays in the closed file, and the reading loop goes on.
+    ShraniFajl->Close();
+    ShraniFajl.reset();
+    UntickRecordingBox();
+    ReportRecordingFailure(failure);
+}
+
+void TMainForm::ReportRecordingFailure(const TRecordingResult& failure) {
+    QString text;
+    switch (failure.Failure) {
+        case TRecordingFailure::StartFailed:
+            text = QStringLiteral("Cannot create recording file %1: %2");
+            break;
+        case TRecordingFailure::WriteFailed:
+            text = QStringLiteral("Error while writing recording file %1: %2");
+            break;
+        case TRecordingFailure::CloseFailed:
+            text = QStringLiteral("Error while closing recording file %1: %2");
+            break;
+        case TRecordingFailure::None:
+            return;
+    }
+    TUserMessages::ShowError(this,
+                             text.arg(QDir::toNativeSeparators(failure.Path), failure.Reason));
 }
 
 void TMainForm::UntickRecordingBox() {
@@ -657,15 +572,4 @@ void TMainForm::UntickRecordingBox() {
     // left for it to close.
     const QSignalBlocker block(cbShranjujMeritvePos);
     cbShranjujMeritvePos->setChecked(false);
-}
-
-void TMainForm::StopRecording(const QString& error) {
-    // A failed write ends the recording: what was written stays in the
-    // closed file, and the reading loop goes on.
-    const QString path = ShraniFajl->fileName();
-    ShraniFajl->close();
-    ShraniFajl.reset();
-    UntickRecordingBox();
-    TUserMessages::ShowError(this, QStringLiteral("Error while writing recording file %1: %2")
-                                       .arg(QDir::toNativeSeparators(path), error));
 }

@@ -1,11 +1,10 @@
-// The main window: every control, the three-timer state machine (interface
-// search, encoder search, reading), the set-up of the box, recording and the
-// chart.
+// The main window: every control and the three-timer state machine
+// (interface search, encoder search, reading). It shows and coordinates; the
+// box protocol, the detection rule and the recording file are core's.
 #pragma once
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFile>
 #include <QGroupBox>
 #include <QLocale>
 #include <QPlainTextEdit>
@@ -18,14 +17,13 @@
 #include <memory>
 
 #include "app/Controls.h"
+#include "core/BoxProtocol.h"
+#include "core/EncoderDetection.h"
 #include "core/PortList.h"
+#include "core/Recording.h"
 #include "platform/SerialPort.h"
 
 class TPositionChart;
-class QLineSeries;
-
-// Decimal text of `value`, zero-padded to `width` when width is 1 to 6.
-QByteArray ZeroPadCount(int value, int width);
 
 // The save-file dialog's settings and the name it remembers between uses.
 // Execute runs the real dialog unless a test has replaced it.
@@ -43,15 +41,6 @@ struct TSaveDialog {
     // FileName and returns true.
     std::function<bool(TSaveDialog&)> Executor;
     bool Execute(QWidget* parent);
-};
-
-// How the window reports to the user; replaceable so tests see every box
-// without a person clicking it.
-struct TUserMessages {
-    // A modal message box with an OK button (runs a nested event loop).
-    static std::function<void(QWidget*, const QString&)> ShowMessage;
-    // The application's error box for a run-time error that escaped a handler.
-    static std::function<void(QWidget*, const QString&)> ShowError;
 };
 
 class TMainForm : public QWidget {
@@ -158,7 +147,7 @@ public:
     std::uint16_t CycleCounterStatus = 0;
     std::uint16_t CycleCounterPower = 0;
     std::uint32_t ChartTime = 0;
-    std::unique_ptr<QFile> ShraniFajl;  // open while recording
+    std::unique_ptr<TRecordingFile> ShraniFajl;  // open while recording
     std::uint64_t ShraniStartTick = 0;
     std::uint8_t Encoder_Status_delay = 0;
     std::int32_t EncoderZeroPos_cnt = 0;
@@ -191,9 +180,18 @@ public:
     void ChartStep(TColor positionColor);
     void RecordingStep();
 
-    // Appends a line to the log and scrolls one page down.
-    void LogLine(const QString& line, bool scroll = true);
+    // Every line of the diagnostic log comes through LogLine. Traffic lines
+    // are the per-reading command and reply lines of "Log Comm".
+    enum class TLogKind { Diagnostic, Traffic };
+    enum class TLogScroll { PageDown, Stay };
+    void LogLine(const QString& line, TLogScroll scroll = TLogScroll::PageDown,
+                 TLogKind kind = TLogKind::Diagnostic);
     void ScrollLogPageDown();
+
+    // Runs a timer's handler as the timer delivers it: a run-time error that
+    // escapes is reported once, and when the handler left no state armed its
+    // own timer is armed again so the state machine goes on.
+    void RunTimerHandler(TTimer* timer, void (TMainForm::*handler)());
 
 protected:
     void closeEvent(QCloseEvent* e) override;
@@ -204,7 +202,19 @@ private:
     // Runs a handler; a run-time error that escapes it is reported once in
     // the error box and `recover` puts the state machine back on its feet.
     void Guard(const std::function<void()>& handler, const std::function<void()>& recover = {});
-    void StopRecording(const QString& error);
+    // How the protocol's messages and log lines reach this window.
+    TBoxReport Report();
+    // The status text's blink: `text` when the label is empty, else empty.
+    void BlinkStatus(const QString& text);
+    void EncoderFound(TDetection found);
+    void ShowGoodReading(bool advanced);
+    void ShowStatusBits();
+    void ReadingInterfaceLost();
+    void ReadingEncoderLost();
+    void StartRecording();
+    void StopRecording();
+    void EndRecordingAfterFailedWrite(const TRecordingResult& failure);
+    void ReportRecordingFailure(const TRecordingResult& failure);
     void UntickRecordingBox();
     QLocale Locale() const;
 };

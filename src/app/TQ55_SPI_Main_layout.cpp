@@ -173,16 +173,12 @@ void TMainForm::CreateControls() {
 
     rgEncoderConfiguration =
         Place(new TRadioGroup(tabSysCfg, QStringLiteral(" Encoder configuration "),
-                              {QStringLiteral("SPA - Simple mode 3.3 V LVTTL"),
-                               QStringLiteral("SPB - Advanced mode 3.3 V LVTTL"),
-                               QStringLiteral("SPC - Simple mode 5 V TTL"),
-                               QStringLiteral("SPD - Advanced mode 5 V TTL")}),
+                              EncoderConfigurationItems()),
               "rgEncoderConfiguration", 288, 148, 273, 149);
     rgEncoderConfiguration->setEnabled(false);  // only the detection selects it
-    rgEncoderResolution =
-        Place(new TRadioGroup(tabSysCfg, QStringLiteral(" Encoder resolution "),
-                              {QStringLiteral("xxB - Binary"), QStringLiteral("2D0 - 1 um")}),
-              "rgEncoderResolution", 288, 328, 273, 89);
+    rgEncoderResolution = Place(new TRadioGroup(tabSysCfg, QStringLiteral(" Encoder resolution "),
+                                                EncoderResolutionItems()),
+                                "rgEncoderResolution", 288, 328, 273, 89);
     rgEncoderResolution->SetItemIndex(0);  // before the events are wired: raises nothing
     rgEncoderResolution->setEnabled(false);
 

@@ -25,6 +25,26 @@ constexpr std::array<std::uint8_t, 256> makeCrcTable() {
 }
 constexpr auto kCrcTable = makeCrcTable();
 
+// The decimal digits from `i` to the end, with the sign already read, into a
+// 32-bit value. False for an empty tail, any other character or a value
+// outside 32 bits.
+bool decimalDigits(const QString& text, qsizetype i, bool negative, int& value) {
+    const qsizetype n = text.size();
+    if (i >= n) return false;
+    std::int64_t acc = 0;
+    for (; i < n; ++i) {
+        const char16_t c = text.at(i).unicode();
+        if (c < u'0' || c > u'9') return false;
+        acc = acc * 10 + (c - u'0');
+        if (acc > std::int64_t(std::numeric_limits<int>::max()) + 1) return false;
+    }
+    if (negative) acc = -acc;
+    if (acc > std::numeric_limits<int>::max() || acc < std::numeric_limits<int>::min())
+        return false;
+    value = static_cast<int>(acc);
+    return true;
+}
+
 }  // namespace
 
 std::int64_t HexToInt64(const QString& text) {
@@ -104,6 +124,15 @@ QByteArray ZeroPad(int value, int width) {
     return s;
 }
 
+QByteArray ZeroPadCount(int value, int width) {
+    QByteArray digits = QByteArray::number(
+        static_cast<qint64>(value) < 0 ? -static_cast<qint64>(value) : static_cast<qint64>(value));
+    const bool negative = value < 0;
+    if (width >= 1 && width <= 6)
+        while (digits.size() + (negative ? 1 : 0) < width) digits.prepend('0');
+    return negative ? '-' + digits : digits;
+}
+
 int StrToIntDef(const QString& text, int def) {
     qsizetype i = 0;
     const qsizetype n = text.size();
@@ -135,36 +164,18 @@ int StrToIntDef(const QString& text, int def) {
         if (neg) bits = 0u - bits;
         return static_cast<int>(bits);
     }
-    std::int64_t acc = 0;
-    for (; i < n; ++i) {
-        const char16_t c = text.at(i).unicode();
-        if (c < u'0' || c > u'9') return def;
-        acc = acc * 10 + (c - u'0');
-        if (acc > std::int64_t(std::numeric_limits<int>::max()) + 1) return def;
-    }
-    if (neg) acc = -acc;
-    if (acc > std::numeric_limits<int>::max() || acc < std::numeric_limits<int>::min()) return def;
-    return static_cast<int>(acc);
+    int value = 0;
+    return decimalDigits(text, i, neg, value) ? value : def;
 }
 
 int ParseDecimalInt(const QString& text, bool* ok) {
-    *ok = false;
     qsizetype i = 0;
     const qsizetype n = text.size();
     bool neg = false;
     if (i < n && (text.at(i) == u'-' || text.at(i) == u'+')) neg = text.at(i++) == u'-';
-    if (i >= n) return 0;
-    std::int64_t acc = 0;
-    for (; i < n; ++i) {
-        const char16_t c = text.at(i).unicode();
-        if (c < u'0' || c > u'9') return 0;
-        acc = acc * 10 + (c - u'0');
-        if (acc > std::int64_t(std::numeric_limits<int>::max()) + 1) return 0;
-    }
-    if (neg) acc = -acc;
-    if (acc > std::numeric_limits<int>::max() || acc < std::numeric_limits<int>::min()) return 0;
-    *ok = true;
-    return static_cast<int>(acc);
+    int value = 0;
+    *ok = i < n && decimalDigits(text, i, neg, value);
+    return *ok ? value : 0;
 }
 
 std::uint8_t Crc8(const QByteArray& bytes) {

@@ -29,6 +29,10 @@ QString BitChar(bool flag);                  // "1" or "0"
 // Decimal text, left-padded with "0" to `width` when width is 1 to 4.
 QByteArray ZeroPad(int value, int width);
 
+// Decimal text, zero-padded to `width` when width is 1 to 6; never truncated.
+// A negative value keeps its sign in front of the zeros.
+QByteArray ZeroPadCount(int value, int width);
+
 // Integer parsing with a default: leading blanks, an optional sign and
 // decimal digits, or hex digits after "$", "x" or "0x" (either case). Eight
 // hex digits never fail (80000000..FFFFFFFF come back negative with the same

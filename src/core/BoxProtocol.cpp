@@ -1,0 +1,155 @@
+#include "core/BoxProtocol.h"
+
+#include "core/Orodja.h"
+#include "core/Serial_driver.h"
+#include "platform/Clock.h"
+
+namespace {
+
+QString latin1(const QByteArray& b) {
+    return QString::fromLatin1(b);
+}
+
+void message(const TBoxReport& report, const QString& text) {
+    if (report.Message) report.Message(text);
+}
+
+void log(const TBoxReport& report, const QString& text) {
+    if (report.Log) report.Log(text);
+}
+
+// The supply commands are checked by the start of their reply only.
+void supplyCommand(platform::PortHandle port, const char* command, const char* expected,
+                   QByteArray& reply, const TBoxReport& report) {
+    SendCommand(port, command, 0, reply);
+    if (!reply.startsWith(expected))
+        message(report, QStringLiteral("Error setting power supply! (") + command + ") -> (" +
+                            PrintableOnly(latin1(reply)) + ")");
+}
+
+constexpr unsigned kSupplySettleMs = 200;
+
+}  // namespace
+
+TProbeResult ProbeForBox(TSortedStringList& comPorts, platform::PortHandle& port,
+                         QByteArray& identification, const std::function<void()>& portOpened,
+                         std::optional<int> onlyPort) {
+    TProbeResult result;
+    port = platform::InvalidHandle;
+    ListComPorts(platform::ReadSerialDeviceMap(), comPorts);
+    for (const int n : PortNumbers(comPorts)) {
+        if (onlyPort && n != *onlyPort) continue;
+        port = platform::OpenPort(n);
+        if (port == platform::InvalidHandle) {
+            result.OpenFailures.push_back({n, platform::LastError()});
+            continue;
+        }
+        if (portOpened) portOpened();
+        platform::LineSettings saved;
+        if (platform::GetLineSettings(port, saved)) {
+            platform::LineSettings work = saved;
+            work.BaudRate = 115200;
+            work.ByteSize = 8;
+            work.Parity = platform::Parity::None;
+            work.StopBits = platform::StopBits::One;
+            if (platform::SetLineSettings(port, work)) {
+                const std::int32_t r = SendCommand(port, "v", 7, identification);
+                if (r == TR_OK && identification.startsWith("K740-3T")) {
+                    result.Found = true;
+                    result.Port = n;
+                    return result;
+                }
+                platform::SetLineSettings(port, saved);
+            }
+        }
+        platform::ClosePort(port);
+        port = platform::InvalidHandle;
+    }
+    return result;
+}
+
+TBoxIdentity TInterfaceSetup::ReadIdentity(const QByteArray& identificationReply) {
+    TBoxIdentity id;
+    SendCommand(port_, "o", 0, reply_);
+    id.RevisionFW = StrToIntDef(AlphaNumOnly(latin1(reply_)), 0);
+    id.Identification = PrintableOnly(latin1(identificationReply)).toLatin1();
+    id.Version = id.Identification.mid(9, 5) + "." + QByteArray::number(id.RevisionFW);
+    QByteArray serial;
+    SendCommand(port_, "r", 0, serial);
+    id.Serial = AlphaNumOnly(latin1(serial)).toLatin1();
+    return id;
+}
+
+void TInterfaceSetup::CheckSettings(const TBoxReport& report) {
+    struct Step {
+        const char* command;
+        const char* logPrefix;
+    };
+    for (const Step& s : {Step{"Cp", "Protocol settings: "}, Step{"G0:1", "SPI settings: "},
+                          Step{"D055", "SPI settings: "}}) {
+        const std::int32_t r = SendCommand(port_, s.command, 0, reply_);
+        const QString text = QStringLiteral("Interface error: ") + s.command + " -> " +
+                             PrintableOnly(latin1(reply_));
+        if (r != TR_OK) message(report, text);
+        if (UpperCase(reply_).contains("ERROR")) message(report, text);
+        log(report, QString::fromLatin1(s.logPrefix) + PrintableOnly(latin1(reply_)));
+    }
+}
+
+void SetSpiClock(platform::PortHandle port, int n, const TBoxReport& report) {
+    QByteArray reply;
+    if (SendCommand(port, "M" + QByteArray::number(n), 0, reply) == TR_OK) {
+        if (SendCommand(port, "m", 0, reply) == TR_OK) {
+            reply = Trim(latin1(reply)).toLatin1();
+            log(report, QStringLiteral("SPI frequency: ") + latin1(reply));
+        }
+    }
+    if (reply.isEmpty()) message(report, QStringLiteral("SPI Frequency setting %1 failed!").arg(n));
+}
+
+void SwitchSupplyOn5V(platform::PortHandle port, const TBoxReport& report) {
+    QByteArray reply;
+    supplyCommand(port, "V5", "V5", reply, report);
+    supplyCommand(port, "n", "ON", reply, report);
+    platform::SleepMs(kSupplySettleMs);
+}
+
+void SwitchSupplyOff(platform::PortHandle port, const TBoxReport& report) {
+    QByteArray reply;
+    supplyCommand(port, "f", "OFF", reply, report);
+    platform::SleepMs(kSupplySettleMs);
+}
+
+QString QuerySupplyStatus(platform::PortHandle port) {
+    QByteArray reply;
+    SendCommand(port, "e", 0, reply);
+    return Trim(latin1(reply));
+}
+
+TInterfaceSetUp SetUpInterface(platform::PortHandle port, const QByteArray& identificationReply,
+                               const TBoxReport& report) {
+    TInterfaceSetUp done;
+    TInterfaceSetup setup(port);
+    done.Identity = setup.ReadIdentity(identificationReply);
+    setup.CheckSettings(report);
+    SetSpiClock(port, kSetupSpiClock, report);
+    SwitchSupplyOn5V(port, report);
+    done.SupplyStatus = QuerySupplyStatus(port);
+    return done;
+}
+
+QByteArray EncoderReadCommand(bool advanced) {
+    const int n = advanced ? 6 : 4;  // frame length in bytes
+    return "?" + ZeroPadCount(n, 2) + ":" + ZeroPadCount(n, 3);
+}
+
+TEncoderRead SendEncoderRead(platform::PortHandle port, bool advanced, TEncoderPosition& pos) {
+    TEncoderRead read;
+    read.Command = EncoderReadCommand(advanced);
+    QByteArray reply;
+    pos.ErrComm = SendCommand(port, read.Command, 0, reply);
+    if (pos.ErrComm != TR_OK) return read;
+    read.Reply = UpperCase(RemoveSpaces(latin1(reply)));
+    pos.RxData = read.Reply.toLatin1();
+    return read;
+}
