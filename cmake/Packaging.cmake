@@ -4,7 +4,7 @@ include(GNUInstallDirs)
 set(K740_PACKAGE_NAME quorvane-k740-tq55-spi)
 set(K740_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/${K740_PACKAGE_NAME})
 
-set(K740_INSTALLED_PROGRAMS Quorvane_for_K740_3T_TQ55_SPI k740-sim)
+set(K740_INSTALLED_PROGRAMS Quorvane_for_K740_3T_TQ55_SPI k740-record k740-sim)
 install(TARGETS ${K740_INSTALLED_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # Stripped as Debian's own packages are: symbols, and the compiler's notes too.
 foreach(program ${K740_INSTALLED_PROGRAMS})
@@ -26,7 +26,7 @@ install(FILES resources/icons/${K740_PACKAGE_NAME}.svg
 # in the gzip header so that the package builds the same each time.
 find_program(K740_GZIP gzip REQUIRED)
 configure_file(packaging/changelog.in ${CMAKE_BINARY_DIR}/packaging/changelog @ONLY)
-set(K740_MAN_PAGES Quorvane_for_K740_3T_TQ55_SPI.1 k740-sim.1)
+set(K740_MAN_PAGES Quorvane_for_K740_3T_TQ55_SPI.1 k740-record.1 k740-sim.1)
 set(K740_COMPRESSED ${CMAKE_BINARY_DIR}/packaging/changelog.gz)
 add_custom_command(
     OUTPUT ${CMAKE_BINARY_DIR}/packaging/changelog.gz
@@ -62,8 +62,9 @@ frame, the position in mm against a software zero, the status bits and the
 frame check, plots the newest 250 positions, saves the chart as PNG and
 records readings to a semicolon-separated file.
 
-Also included: k740-sim, a simulated box on a pseudo-terminal for training
-and for trying the tool without hardware.")
+Also included: k740-record, which records the same files without a window,
+for scripts and machines without a display; and k740-sim, a simulated box on
+a pseudo-terminal for training and for trying the tool without hardware.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Quorvane developers <support@quorvane.example>")
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://www.quorvane.example")

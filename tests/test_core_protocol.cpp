@@ -70,6 +70,50 @@ TEST_F(Protocol, ProbeReportsEachPortThatWouldNotOpenWithTheSystemsReason) {
     EXPECT_EQ(r.OpenFailures[1].SystemError, EBUSY);
 }
 
+TEST(PortOpenFailure, TextNamesPortDeviceAndWhatToDo) {
+    using platform::OpenError;
+    struct Case {
+        const char* name;
+        OpenError why;
+        QString group;
+        QString expected;  // empty: nothing the user can act on
+    } const cases[] = {
+        {"no_permission_names_the_group", OpenError::AccessDenied, "dialout",
+         "Cannot open COM1 (/dev/ttyACM0): permission denied. Add your user to the group dialout "
+         "and log in again."},
+        {"group_of_another_distribution", OpenError::AccessDenied, "uucp",
+         "Cannot open COM1 (/dev/ttyACM0): permission denied. Add your user to the group uucp and "
+         "log in again."},
+        {"group_unknown", OpenError::AccessDenied, "",
+         "Cannot open COM1 (/dev/ttyACM0): permission denied. Ask the administrator for read and "
+         "write access to it."},
+        {"roots_own_group_is_not_for_joining", OpenError::AccessDenied, "root",
+         "Cannot open COM1 (/dev/ttyACM0): permission denied. Ask the administrator for read and "
+         "write access to it."},
+        {"held_by_another_program", OpenError::InUse, "dialout",
+         "Cannot open COM1 (/dev/ttyACM0): it is in use by another program."},
+        {"gone_is_not_worth_a_line", OpenError::NotFound, "dialout", ""},
+        {"other_reasons_are_not_guessed_at", OpenError::Other, "dialout", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(PortOpenFailureText(1, "/dev/ttyACM0", c.why, c.group), c.expected) << c.name;
+}
+
+TEST(PortOpenFailure, EachPortAndReasonIsToldOnce) {
+    TPortAccessReporter reporter;
+    const std::vector<TPortOpenFailure> scan = {{3, EBUSY}, {4, EACCES}, {5, ENOENT}};
+    const QStringList first = reporter.NewLines(scan);
+    ASSERT_EQ(first.size(), 2) << first.join('|').toStdString();
+    EXPECT_TRUE(first[0].startsWith("Cannot open COM3 (")) << first[0].toStdString();
+    EXPECT_TRUE(first[0].endsWith("it is in use by another program."));
+    EXPECT_TRUE(first[1].startsWith("Cannot open COM4 (")) << first[1].toStdString();
+    EXPECT_TRUE(first[1].contains("permission denied"));
+    EXPECT_TRUE(reporter.NewLines(scan).isEmpty()) << "the next scans repeat nothing";
+    const QStringList changed = reporter.NewLines({{3, EACCES}});
+    ASSERT_EQ(changed.size(), 1) << "a new reason for the same port is news";
+    EXPECT_TRUE(changed[0].contains("permission denied"));
+}
+
 TEST_F(Protocol, ProbeLimitedToOnePortLeavesTheOthersAlone) {
     k740sim::PtyBox other(dir->Path(), 3);
     TSortedStringList comPorts;

@@ -1,5 +1,6 @@
 // The recording file in core, without any widget: names, lines under two
 // locales, the duration rule, and what the machine can do to the file.
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -9,6 +10,8 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <algorithm>
+#include <vector>
 
 #include "core/Recording.h"
 
@@ -106,18 +109,27 @@ TEST(RecordingFile, StartsAnewAndEveryLineIsOnDiskAsItIsWritten) {
 }
 
 // Drops to an unprivileged user for the life of the object: root passes
-// every permission check.
+// every permission check. Real and effective ids both, with no
+// supplementary groups, because access() and so QFileInfo::isWritable() go
+// by the real ones; root stays the saved id so the object can come back.
 class AsNobody {
 public:
-    AsNobody() { ok_ = setegid(65534) == 0 && seteuid(65534) == 0; }
+    AsNobody() {
+        groups_.resize(static_cast<std::size_t>(std::max(getgroups(0, nullptr), 0)));
+        if (getgroups(static_cast<int>(groups_.size()), groups_.data()) < 0) groups_.clear();
+        ok_ = setgroups(0, nullptr) == 0 && setresgid(65534, 65534, 0) == 0 &&
+              setresuid(65534, 65534, 0) == 0;
+    }
     ~AsNobody() {
-        [[maybe_unused]] const int u = seteuid(0);
-        [[maybe_unused]] const int g = setegid(0);
+        [[maybe_unused]] const int u = setresuid(0, 0, 0);
+        [[maybe_unused]] const int g = setresgid(0, 0, 0);
+        [[maybe_unused]] const int s = setgroups(groups_.size(), groups_.data());
     }
     bool Ok() const { return ok_; }
 
 private:
     bool ok_ = false;
+    std::vector<gid_t> groups_;
 };
 
 TEST(RecordingFile, StartFailuresLeaveNothingOpenAndNothingCreated) {
@@ -157,6 +169,67 @@ TEST(RecordingFile, StartFailuresLeaveNothingOpenAndNothingCreated) {
         EXPECT_FALSE(result.Reason.isEmpty());
         EXPECT_FALSE(QFile::exists(path));
     }
+}
+
+TEST(RecordingFile, StartThatCannotWriteTheHeaderLeavesNoFile) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("POSITION_x.csv");
+    struct sigaction ignore {
+    }, old{};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &ignore, &old);
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit tight = saved;
+    tight.rlim_cur = 10;  // the file can be created, its header cannot be written
+    setrlimit(RLIMIT_FSIZE, &tight);
+    TRecordingResult result;
+    auto file = TRecordingFile::Start(path, result);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    sigaction(SIGXFSZ, &old, nullptr);
+    EXPECT_EQ(file, nullptr);
+    EXPECT_EQ(result.Failure, TRecordingFailure::StartFailed);
+    EXPECT_FALSE(QFile::exists(path)) << "a recording without its header was left behind";
+}
+
+TEST(RecordingFolder, ReadOnlyProgramFolderSendsRecordingsToTheUsersDocuments) {
+    QTemporaryDir dir;
+    ASSERT_EQ(chmod(dir.path().toLocal8Bit().constData(), 0755), 0);
+    ASSERT_TRUE(QDir(dir.path()).mkpath("bin"));
+    ASSERT_EQ(chmod(dir.filePath("bin").toLocal8Bit().constData(), 0755), 0);
+    ASSERT_TRUE(QDir(dir.path()).mkpath("home"));
+    ASSERT_EQ(chown(dir.filePath("home").toLocal8Bit().constData(), 65534, 65534), 0);
+    TRecordingFolder chosen;
+    {
+        AsNobody nobody;
+        ASSERT_TRUE(nobody.Ok());
+        chosen = ChooseRecordingFolder(dir.filePath("bin"), dir.filePath("home/Documents"));
+    }
+    EXPECT_TRUE(chosen.Result.Ok()) << chosen.Result.Reason.toStdString();
+    EXPECT_TRUE(chosen.Fallback);
+    EXPECT_EQ(chosen.Path, dir.filePath("home/Documents"));
+    EXPECT_TRUE(QFileInfo(chosen.Path).isDir()) << "the documents folder is made when missing";
+
+    const TRecordingFolder asRoot =
+        ChooseRecordingFolder(dir.filePath("bin"), dir.filePath("home/Documents"));
+    EXPECT_FALSE(asRoot.Fallback) << "a folder the user may write is used as before";
+    EXPECT_EQ(asRoot.Path, dir.filePath("bin"));
+}
+
+TEST(RecordingFolder, DocumentsFolderThatCannotBeMadeIsNamedWithTheReason) {
+    QTemporaryDir dir;
+    ASSERT_EQ(chmod(dir.path().toLocal8Bit().constData(), 0755), 0);
+    ASSERT_TRUE(QDir(dir.path()).mkpath("bin"));
+    TRecordingFolder chosen;
+    {
+        AsNobody nobody;  // may neither write bin nor make a folder beside it
+        ASSERT_TRUE(nobody.Ok());
+        chosen = ChooseRecordingFolder(dir.filePath("bin"), dir.filePath("home/Documents"));
+    }
+    EXPECT_EQ(chosen.Result.Failure, TRecordingFailure::FolderFailed);
+    EXPECT_EQ(chosen.Result.Path, dir.filePath("home/Documents"));
+    EXPECT_FALSE(chosen.Result.Reason.isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("home")));
 }
 
 TEST(RecordingFile, DiskFullEndsWithWholeLinesOnly) {

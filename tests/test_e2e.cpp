@@ -42,38 +42,6 @@ TEST(EndToEnd, ToolFindsTheSimulatedBoxAndReadsTheEncoder) {
 
 namespace {
 
-// An X server of the test's own, for the tests that click the real window.
-class Xvfb {
-public:
-    Xvfb() {
-        proc_.setProgram("Xvfb");
-        proc_.setArguments({"-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
-        proc_.start();
-        if (proc_.waitForReadyRead(10000))
-            display_ = ":" + QString::fromLatin1(proc_.readLine()).trimmed();
-    }
-    ~Xvfb() {
-        proc_.terminate();
-        if (!proc_.waitForFinished(3000)) proc_.kill();
-    }
-    QString Display() const { return display_; }
-
-private:
-    QProcess proc_;
-    QString display_;
-};
-
-// Runs xdotool on the display; returns its output.
-QString XdoTool(const QString& display, const QStringList& args) {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("DISPLAY", display);
-    p.setProcessEnvironment(env);
-    p.start("xdotool", args);
-    p.waitForFinished(15000);
-    return QString::fromLatin1(p.readAllStandardOutput()).trimmed();
-}
-
 QStringList RecordingFiles() {
     return QDir(BuildDir()).entryList({"POSITION_*.csv"}, QDir::Files, QDir::Name);
 }

@@ -132,6 +132,14 @@ TEST_F(Package, LintianFindsNoErrorsAndNoWarnings) {
     EXPECT_EQ(l.exitCode, 0) << l.output.toStdString();
 }
 
+TEST_F(Package, ShipsEachProgramWithItsManualPage) {
+    for (const char* program : {"Quorvane_for_K740_3T_TQ55_SPI", "k740-record", "k740-sim"}) {
+        SCOPED_TRACE(program);
+        EXPECT_TRUE(QFileInfo(Path(QStringLiteral("usr/bin/") + program)).isExecutable());
+        EXPECT_TRUE(QFile::exists(Path(QStringLiteral("usr/share/man/man1/") + program + ".1.gz")));
+    }
+}
+
 TEST_F(Package, UnpackedToolFindsTheSimulatedBoxAndReadsTheEncoder) {
     QTemporaryDir ports;
     SimProcess sim(ports.path(), 7, Path("usr/bin/k740-sim"));
@@ -145,10 +153,14 @@ TEST_F(Package, UnpackedToolFindsTheSimulatedBoxAndReadsTheEncoder) {
     ASSERT_TRUE(tool.waitForStarted(5000));
     EXPECT_TRUE(WaitFor([&] { return sim.Commands().count("?06:006") >= 3; }, 20000,
                         [] { std::this_thread::sleep_for(std::chrono::milliseconds(100)); }))
-        << "the unpacked tool never read the encoder: "
-        << tool.readAllStandardError().toStdString();
+        << "the unpacked tool never read the encoder";
     tool.terminate();
     EXPECT_TRUE(tool.waitForFinished(5000));
+    // What the log said reached standard error, where a user without the
+    // window in front of them can read it.
+    const QStringList said = QString::fromUtf8(tool.readAllStandardError()).split('\n');
+    EXPECT_TRUE(said.contains("Interface found on COM7")) << said.join('\n').toStdString();
+    EXPECT_TRUE(said.contains("Encoder found.")) << said.join('\n').toStdString();
 }
 
 }  // namespace

@@ -229,35 +229,98 @@ TEST_F(Recording, LinesReachTheFileAsTheyAreWritten) {
     EXPECT_EQ(Lines().size(), 3);
 }
 
-TEST_F(Recording, FailedStartLeavesNothingHalfDone) {
+TEST_F(Recording, GoesToTheDocumentsFolderOnlyWhenTheProgramsFolderCannotBeWritten) {
     struct Case {
         const char* name;
-        QString dir;
+        QString program;    // the program's folder
+        QString documents;  // the user's documents folder
+        QString expected;   // the folder the recording lands in
+        bool told;          // the log names the fallback
     };
     QFile plain(out.filePath("plain"));
     ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
     plain.close();
+    ASSERT_TRUE(QDir(out.path()).mkdir("docs"));
     const Case cases[] = {
-        {"folder_is_a_file", out.filePath("plain")},
-        {"folder_missing", out.filePath("gone/deeper")},
-        {"name_too_long", out.filePath(QString(300, 'x'))},
-        {"read_only_system_folder", "/proc/self"},
+        {"writable_program_folder_as_before", out.path(), out.filePath("docs"), out.path(), false},
+        {"read_only_program_folder", "/proc/self", out.filePath("docs"), out.filePath("docs"),
+         true},
+        {"program_folder_is_a_file", out.filePath("plain"), out.filePath("docs"),
+         out.filePath("docs"), true},
+        {"documents_folder_made_when_missing", "/proc/self", out.filePath("home/Documents"),
+         out.filePath("home/Documents"), true},
+    };
+    FindEncoder();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        form->RecordingDir = c.program;
+        form->DocumentsDir = [&c] { return c.documents; };
+        const qsizetype logged = Log().size();
+        Start();
+        ASSERT_TRUE(form->cbShranjujMeritvePos->isChecked()) << errors.join('|').toStdString();
+        EXPECT_EQ(QFileInfo(FilePath()).absolutePath(), c.expected);
+        EXPECT_TRUE(FileBytes().startsWith(kHeader));
+        const QStringList added = Log().mid(logged);
+        if (c.told) {
+            ASSERT_EQ(added.size(), 1);
+            EXPECT_EQ(added[0], "The program's folder " + c.program +
+                                    " cannot be written; recording to " + FilePath());
+            EXPECT_EQ(echoed.last(), added[0]) << "the fallback is said on standard error too";
+        } else {
+            EXPECT_TRUE(added.isEmpty());
+        }
+        form->cbShranjujMeritvePos->setChecked(false);
+    }
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('|').toStdString();
+}
+
+TEST_F(Recording, FailedStartLeavesNothingHalfDone) {
+    struct Case {
+        const char* name;
+        QString program, documents;
+        QString named;   // the path the error names
+        QString absent;  // what must not exist afterwards
+    };
+    QFile plain(out.filePath("plain"));
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    const QString tooLong(300, 'x');
+    const Case cases[] = {
+        {"documents_under_a_file",
+         out.filePath("plain"),
+         out.filePath("plain/Documents"),
+         out.filePath("plain/Documents"),
+         {}},
+        {"program_folder_missing_and_documents_name_too_long", out.filePath("gone/deeper"),
+         out.filePath("new/deeper/" + tooLong), out.filePath("new/deeper/" + tooLong),
+         out.filePath("new")},
+        {"read_only_system_folders",
+         "/proc/self",
+         "/proc/self/Documents",
+         "/proc/self/Documents",
+         {}},
+        {"no_documents_folder_known", "/proc/self", QString(), "/proc/self", {}},
     };
     FindEncoder();
     form->tmrReadEncoder->SetEnabled(false);  // the loop is idle before each start
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         errors.clear();
-        form->RecordingDir = c.dir;
+        form->RecordingDir = c.program;
+        form->DocumentsDir = [&c] { return c.documents; };
         Start();
         ASSERT_EQ(errors.size(), 1);
-        EXPECT_TRUE(errors[0].contains(c.dir)) << errors[0].toStdString();
+        EXPECT_TRUE(errors[0].contains(c.named)) << errors[0].toStdString();
         EXPECT_FALSE(form->cbShranjujMeritvePos->isChecked());
         EXPECT_EQ(form->ShraniFajl, nullptr);
         EXPECT_EQ(Armed(), "") << "the reading loop is left as it was";
+        if (!c.absent.isEmpty()) {
+            EXPECT_FALSE(QFileInfo::exists(c.absent)) << "made on the way";
+        }
     }
     form->tmrReadEncoder->SetEnabled(true);
     form->RecordingDir = "/proc/self";
+    form->DocumentsDir = [] { return QStringLiteral("/proc/self/Documents"); };
     errors.clear();
     Start();
     EXPECT_EQ(Armed(), "R");

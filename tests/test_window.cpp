@@ -42,6 +42,35 @@ TEST_F(WindowTest, SearchBlinksOneChangePerTickWhileNoBoxAnswers) {
     EXPECT_TRUE(Log().isEmpty());
 }
 
+TEST_F(WindowTest, PortHeldByAnotherProgramIsToldOnceAndTheSearchGoesOn) {
+    k740sim::PtyBox other(dir->Path(), 3);
+    const platform::PortHandle held = platform::OpenPort(3);  // the other program
+    ASSERT_NE(held, platform::InvalidHandle);
+    Box().SetSilent(true);
+    ReplyTimeoutMs = 30;
+    for (int tick = 0; tick < 3; ++tick) form->tmrSearchInterfaceTimer();
+    platform::ClosePort(held);
+    const QString expected = "Cannot open COM3 (" + QString::fromStdString(other.LinkPath()) +
+                             "): it is in use by another program.";
+    EXPECT_EQ(Log(), QStringList{expected});
+    EXPECT_EQ(echoed, QStringList{expected}) << "standard error says it too";
+    EXPECT_EQ(Armed(), "I");
+    EXPECT_GE(Box().Commands().size(), 3u) << "the next port was still tried on every tick";
+}
+
+TEST_F(WindowTest, LogLinesGoToStandardErrorButTrafficDoesNot) {
+    form->cbLogComm->setChecked(true);
+    FindEncoder();
+    form->tmrReadEncoderTimer();
+    const QStringList log = Log();
+    ASSERT_TRUE(log.contains("Encoder found."));
+    QStringList diagnostic;
+    for (const QString& line : log)
+        if (!line.startsWith("CMD:\t")) diagnostic << line;
+    EXPECT_LT(diagnostic.size(), log.size()) << "Log Comm wrote no traffic line";
+    EXPECT_EQ(echoed, diagnostic);
+}
+
 TEST_F(WindowTest, DisconnectedTextIsClearedFirstThenBlinks) {
     pty->Unplug();
     form->lblPosUnit->SetCaption("Interface disconnected!");

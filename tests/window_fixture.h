@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <memory>
 
 #include "PtyBox.h"
@@ -24,6 +25,9 @@ protected:
         pty = std::make_unique<k740sim::PtyBox>(dir->Path(), 7);
         Box().SetSpeed(0);
         form = std::make_unique<TMainForm>();
+        // Never the real documents folder of whoever runs the tests.
+        form->DocumentsDir = [this] { return documents.filePath("Documents"); };
+        form->LogEcho = [this](const QString& line) { echoed << line; };
     }
     void TearDown() override { form.reset(); }
 
@@ -53,6 +57,8 @@ protected:
 
     ModuleGlobalsGuard globals;
     QStringList messages, errors;
+    QStringList echoed;  // what the log also wrote to standard error
+    QTemporaryDir documents;
     std::unique_ptr<SerialCommDir> dir;
     std::unique_ptr<k740sim::PtyBox> pty;
     std::unique_ptr<TMainForm> form;

@@ -7,6 +7,8 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QScrollBar>
+#include <QStandardPaths>
+#include <cstdio>
 #include <exception>
 #include <utility>
 
@@ -58,7 +60,11 @@ bool TSaveDialog::Execute(QWidget* parent) {
 TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
     Clock = [] { return platform::TickMs(); };
     RecordingDir = QCoreApplication::applicationDirPath();
+    DocumentsDir = [] {
+        return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    };
     UserLocale = [] { return QLocale(); };
+    LogEcho = [](const QString& line) { std::fputs((line.toUtf8() + '\n').constData(), stderr); };
     CreateControls();
     ConnectEvents();
     FormCreate();
@@ -187,9 +193,16 @@ void TMainForm::ScrollLogPageDown() {
     bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
 }
 
-void TMainForm::LogLine(const QString& line, TLogScroll scroll, TLogKind) {
+void TMainForm::LogLine(const QString& line, TLogScroll scroll, TLogKind kind) {
     mmLog->appendPlainText(line);
     if (scroll == TLogScroll::PageDown) ScrollLogPageDown();
+    // Traffic comes once per reading, up to a thousand a second: it stays in
+    // the window, where the user switched it on.
+    if (kind == TLogKind::Diagnostic && LogEcho) {
+        QString one = line;
+        one.replace(u'\r', u' ').replace(u'\n', u' ');
+        LogEcho(one);
+    }
 }
 
 TBoxReport TMainForm::Report() {
@@ -242,6 +255,7 @@ void TMainForm::tmrSearchInterfaceTimer() {
 bool TMainForm::ScanPorts(int& portNumber) {
     const TProbeResult probe = ProbeForBox(COMPorts, K740_H, K740identifikacija,
                                            [] { QCoreApplication::processEvents(); });
+    for (const QString& line : PortAccess.NewLines(probe.OpenFailures)) LogLine(line);
     if (!probe.Found) return false;
     LogLine(QStringLiteral("Interface found on COM") + QString::number(probe.Port));
     portNumber = probe.Port;
@@ -500,17 +514,22 @@ void TMainForm::cbShranjujMeritvePosClick() {
 void TMainForm::StartRecording() {
     const bool wasReading = tmrReadEncoder->Enabled();
     tmrReadEncoder->SetEnabled(false);
-    const QString path = RecordingPath(RecordingDir, EncoderSignature.PartNumber,
+    const TRecordingFolder folder =
+        ChooseRecordingFolder(RecordingDir, DocumentsDir ? DocumentsDir() : QString());
+    const QString path = RecordingPath(folder.Path, EncoderSignature.PartNumber,
                                        EncoderSignature.SerialNumber, QDateTime::currentDateTime());
     mmShranjujIme->setPlainText(QDir::toNativeSeparators(path));
-    TRecordingResult result;
-    ShraniFajl = TRecordingFile::Start(path, result);
+    TRecordingResult result = folder.Result;
+    if (result.Ok()) ShraniFajl = TRecordingFile::Start(path, result);
     if (!ShraniFajl) {
         UntickRecordingBox();
         tmrReadEncoder->SetEnabled(wasReading);
         ReportRecordingFailure(result);
         return;
     }
+    if (folder.Fallback)
+        LogLine(QStringLiteral("The program's folder %1 cannot be written; recording to %2")
+                    .arg(QDir::toNativeSeparators(RecordingDir), QDir::toNativeSeparators(path)));
     ShraniStartTick = Clock();
     tmrReadEncoder->SetEnabled(true);
 }
@@ -551,6 +570,9 @@ void TMainForm::EndRecordingAfterFailedWrite(const TRecordingResult& failure) {
 void TMainForm::ReportRecordingFailure(const TRecordingResult& failure) {
     QString text;
     switch (failure.Failure) {
+        case TRecordingFailure::FolderFailed:
+            text = QStringLiteral("Cannot create recording folder %1: %2");
+            break;
         case TRecordingFailure::StartFailed:
             text = QStringLiteral("Cannot create recording file %1: %2");
             break;

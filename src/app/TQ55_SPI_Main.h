@@ -156,11 +156,19 @@ public:
     std::int32_t K740RevizijaFW = 0;
     QByteArray K740verzija;
     QByteArray K740Serijska;
+    // Which ports' open failures the user has been told about in this run.
+    TPortAccessReporter PortAccess;
 
     // ---- what tests and the benchmark may replace -------------------------
     std::function<std::uint64_t()> Clock;  // ms, monotonic; the platform clock
     QString RecordingDir;                  // the executable's folder
-    std::function<QLocale()> UserLocale;   // the user's regional settings
+    // Where recordings go when RecordingDir cannot be written: the user's
+    // documents folder.
+    std::function<QString()> DocumentsDir;
+    std::function<QLocale()> UserLocale;  // the user's regional settings
+    // Where the diagnostic lines go besides the log: standard error, so a
+    // terminal or the session's journal shows what the window says.
+    std::function<void(const QString&)> LogEcho;
 
     // Set by ReadEncoder when the reply was refused for its length.
     bool ReplyRefused = false;

@@ -31,6 +31,41 @@ constexpr unsigned kSupplySettleMs = 200;
 
 }  // namespace
 
+QString PortOpenFailureText(int port, const QString& device, platform::OpenError why,
+                            const QString& group) {
+    const QString head = QStringLiteral("Cannot open COM%1 (%2): ").arg(port).arg(device);
+    switch (why) {
+        case platform::OpenError::AccessDenied:
+            // A device of root's own group is not meant to be joined.
+            if (group.isEmpty() || group == QLatin1String("root"))
+                return head + QStringLiteral(
+                                  "permission denied. Ask the administrator for read "
+                                  "and write access to it.");
+            return head + QStringLiteral(
+                              "permission denied. Add your user to the group %1 and "
+                              "log in again.")
+                              .arg(group);
+        case platform::OpenError::InUse:
+            return head + QStringLiteral("it is in use by another program.");
+        case platform::OpenError::NotFound:
+        case platform::OpenError::Other:
+            break;
+    }
+    return {};
+}
+
+QStringList TPortAccessReporter::NewLines(const std::vector<TPortOpenFailure>& failures) {
+    QStringList lines;
+    for (const TPortOpenFailure& f : failures) {
+        const platform::OpenError why = platform::ClassifyOpenError(f.SystemError);
+        const QString text =
+            PortOpenFailureText(f.Port, QString::fromStdString(platform::DevicePathForPort(f.Port)),
+                                why, QString::fromStdString(platform::DeviceGroupForPort(f.Port)));
+        if (!text.isEmpty() && told_.insert({f.Port, why}).second) lines << text;
+    }
+    return lines;
+}
+
 TProbeResult ProbeForBox(TSortedStringList& comPorts, platform::PortHandle& port,
                          QByteArray& identification, const std::function<void()>& portOpened,
                          std::optional<int> onlyPort) {

@@ -7,9 +7,12 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <set>
+#include <utility>
 #include <vector>
 
 #include "core/Enkoderji_splosno.h"
@@ -39,6 +42,23 @@ struct TProbeResult {
     int Port = 0;  // the box's port when found
     // Every candidate that failed to open, in the order tried.
     std::vector<TPortOpenFailure> OpenFailures;
+};
+
+// The line that tells the user why a candidate port cannot be used, or an
+// empty text for a reason the user cannot act on (the port has gone). `group`
+// is the group that owns the device, empty when unknown.
+QString PortOpenFailureText(int port, const QString& device, platform::OpenError why,
+                            const QString& group);
+
+// Turns a probe's open failures into lines for the user, each port and
+// reason at most once in the reporter's life: the scan runs every second, and
+// the same advice every second would bury everything else.
+class TPortAccessReporter {
+public:
+    QStringList NewLines(const std::vector<TPortOpenFailure>& failures);
+
+private:
+    std::set<std::pair<int, platform::OpenError>> told_;
 };
 
 // Lists the candidate ports into `comPorts` and tries each in order: open,

@@ -1,6 +1,9 @@
 #include "core/Recording.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <filesystem>
+#include <system_error>
 
 #include "core/Formatting.h"
 #include "core/Orodja.h"
@@ -30,6 +33,49 @@ bool RecordingTimeUp(std::uint64_t elapsedMs, int limitSeconds) {
     return limitSeconds > 0 && elapsedMs > static_cast<std::uint64_t>(limitSeconds) * 1000u;
 }
 
+TRecordingFolder ChooseRecordingFolder(const QString& programFolder,
+                                       const QString& documentsFolder) {
+    TRecordingFolder out;
+    const QFileInfo program(programFolder);
+    if (program.isDir() && program.isWritable()) {
+        out.Path = programFolder;
+        return out;
+    }
+    out.Path = documentsFolder;
+    out.Fallback = true;
+    out.Result.Path = documentsFolder;
+    if (documentsFolder.isEmpty()) {
+        out.Path = programFolder;
+        out.Result.Path = programFolder;
+        out.Result.Failure = TRecordingFailure::FolderFailed;
+        out.Result.Reason =
+            QStringLiteral("it cannot be written, and no documents folder is known for this user");
+        return out;
+    }
+    namespace fs = std::filesystem;
+    const fs::path target = fs::path(documentsFolder.toStdU16String()).lexically_normal();
+    // The outermost folder that does not exist yet: the one to take back if
+    // the rest cannot be made.
+    fs::path firstMade;
+    std::error_code ec;
+    for (fs::path p = target; !p.empty(); p = p.parent_path()) {
+        const bool there = fs::exists(p, ec);
+        if (ec || there) break;  // what cannot be looked at is never taken back
+        firstMade = p;
+        if (p == p.parent_path()) break;
+    }
+    ec.clear();
+    fs::create_directories(target, ec);
+    if (!ec && !fs::is_directory(target, ec)) ec = std::make_error_code(std::errc::not_a_directory);
+    if (ec) {
+        out.Result.Failure = TRecordingFailure::FolderFailed;
+        out.Result.Reason = QString::fromLocal8Bit(ec.message());
+        std::error_code ignored;  // best effort: the failure above is what the user is told
+        if (!firstMade.empty()) fs::remove_all(firstMade, ignored);
+    }
+    return out;
+}
+
 std::unique_ptr<TRecordingFile> TRecordingFile::Start(const QString& path,
                                                       TRecordingResult& result) {
     result = {};
@@ -40,7 +86,8 @@ std::unique_ptr<TRecordingFile> TRecordingFile::Start(const QString& path,
         rec->file_.write(header) != header.size()) {
         result.Failure = TRecordingFailure::StartFailed;
         result.Reason = rec->file_.errorString();
-        rec->file_.close();
+        // A file without its header is no recording; a created one goes again.
+        if (rec->file_.isOpen()) rec->file_.remove();
         return nullptr;
     }
     return rec;

@@ -34,14 +34,31 @@ QByteArray RecordingLine(std::uint64_t elapsedMs, const QString& rx, const TEnco
 bool RecordingTimeUp(std::uint64_t elapsedMs, int limitSeconds);
 
 // What went wrong with the file, for the caller to put into its own words.
-enum class TRecordingFailure { None, StartFailed, WriteFailed, CloseFailed };
+enum class TRecordingFailure { None, FolderFailed, StartFailed, WriteFailed, CloseFailed };
 
 struct TRecordingResult {
     TRecordingFailure Failure = TRecordingFailure::None;
-    QString Path;    // the file
+    QString Path;    // the file (the folder for FolderFailed)
     QString Reason;  // the system's words
     bool Ok() const { return Failure == TRecordingFailure::None; }
 };
+
+// Where recordings go.
+struct TRecordingFolder {
+    QString Path;
+    // The program's folder could not be written, so Path is the documents
+    // folder; the user must be told where to look.
+    bool Fallback = false;
+    // FolderFailed when the documents folder was needed and could not be
+    // made; nothing it made on the way is left behind.
+    TRecordingResult Result;
+};
+
+// The program's folder when the user may write there (a build tree, a copy
+// in the home folder); otherwise the documents folder, created when missing
+// (an installed program's folder belongs to root).
+TRecordingFolder ChooseRecordingFolder(const QString& programFolder,
+                                       const QString& documentsFolder);
 
 // An open recording file. Every line goes to the operating system as it is
 // written, unbuffered, so a crash or a kill loses at most the reading in
@@ -50,8 +67,8 @@ struct TRecordingResult {
 class TRecordingFile {
 public:
     // Creates the file anew (replacing one of that name) and writes the
-    // header. On failure nothing stays open, `result` says why, and the
-    // answer is null.
+    // header. On failure nothing stays open, a file that was created is
+    // removed again, `result` says why, and the answer is null.
     static std::unique_ptr<TRecordingFile> Start(const QString& path, TRecordingResult& result);
     ~TRecordingFile();
     TRecordingFile(const TRecordingFile&) = delete;

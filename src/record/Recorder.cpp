@@ -90,6 +90,7 @@ int TRecorder::SearchInterface() {
     if (TimeUp()) return Finish(TRecorderExit::Done);
     ClosePort();
     const TProbeResult probe = ProbeForBox(comPorts_, port_, identification_, {}, options_.Port);
+    for (const QString& line : portAccess_.NewLines(probe.OpenFailures)) Say(line);
     if (!probe.Found) {
         if (!Recording() &&
             Clock() - *begun_ >= static_cast<std::uint64_t>(options_.WaitSeconds) * 1000u)

@@ -91,6 +91,7 @@ private:
     platform::PortHandle port_ = platform::InvalidHandle;
     int portNumber_ = 0;
     TSortedStringList comPorts_;
+    TPortAccessReporter portAccess_;
     QByteArray identification_;
     bool advanced_ = false;
     std::unique_ptr<TRecordingFile> file_;
