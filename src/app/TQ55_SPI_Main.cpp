@@ -11,6 +11,7 @@
 #include <exception>
 
 #include "app/OrodjaChart.h"
+#include "app/PaintPacer.h"
 #include "app/PositionChart.h"
 #include "core/Enkoderji_splosno.h"
 #include "core/Formatting.h"
@@ -87,6 +88,7 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
     RecordingDir = QCoreApplication::applicationDirPath();
     UserLocale = [] { return QLocale(); };
     CreateControls();
+    new TPaintPacer(this);  // owned by the window
     ConnectEvents();
     FormCreate();
 }

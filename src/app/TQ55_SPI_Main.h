@@ -191,6 +191,11 @@ public:
     void ChartStep(TColor positionColor);
     void RecordingStep();
 
+    // The diagnostic log keeps its newest lines up to this many and drops the
+    // oldest: with the traffic log on it gets a line per reading, hundreds a
+    // second, for a whole shift. 10000 lines take about 10 MB and hold the
+    // last 12 minutes of traffic at the default interval.
+    static constexpr int LogLineLimit = 10000;
     // Appends a line to the log and scrolls one page down.
     void LogLine(const QString& line, bool scroll = true);
     void ScrollLogPageDown();
