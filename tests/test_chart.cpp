@@ -204,6 +204,26 @@ protected:
     TPositionChart chart{nullptr};
 };
 
+// Points added while the chart was hidden (another page in front) are drawn
+// once it is shown, without waiting for a further reading.
+TEST_F(ChartAlone, PointsAddedWhileHiddenAreDrawnWhenShown) {
+    chart.show();
+    chart.AddPoint(0, 1.0, clNavy);
+    chart.CatchUp();
+    chart.hide();
+    for (int i = 1; i <= 40; ++i) chart.AddPoint(i, 1.0 + i, clNavy);
+    auto* axisX = qobject_cast<QValueAxis*>(chart.chart()->axes(Qt::Horizontal).first());
+    ASSERT_NE(axisX, nullptr);
+    // The hidden chart's frames pass without drawing.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(150);
+    WaitFor([&] { return std::chrono::steady_clock::now() >= until; }, 1000,
+            [] { QCoreApplication::processEvents(); });
+    chart.show();
+    EXPECT_TRUE(WaitFor([&] { return axisX->max() == 40.0; }, 2000,
+                        [] { QCoreApplication::processEvents(); }))
+        << "the shown chart still ends at " << axisX->max();
+}
+
 struct SegmentRow {
     const char* name;
     std::vector<TColor> colours;  // of the points 0, 1, ... in turn

@@ -16,12 +16,18 @@
 #include <functional>
 #include <vector>
 
+#include "platform/Clock.h"
+
 namespace {
 
 constexpr TColor kZoomPen = 0x8000FF;  // pink
 constexpr int kLineWidth = 2;
-// The series follow the points at this pace at most, however fast readings come.
-constexpr int kFrameMs = 25;
+// The series follow the points at this pace at most, however fast readings
+// come: a chart frame (series and ranges brought up to date, then drawn) costs
+// more than several readings, and twenty frames a second show all there is to
+// see of a line that moves on by hundreds of points a second. Readings at the
+// default interval, 70 ms, still get a frame each, drawn at once.
+constexpr int kFrameMs = 50;
 
 QPen LinePen(TColor color) {
     return QPen(ToQColor(color), kLineWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
@@ -87,6 +93,7 @@ struct TPositionChart::Impl {
     QValueAxis* axisRight = nullptr;
     QRubberBand* rubberBand = nullptr;
     QTimer frame;
+    std::uint64_t lastSyncUs = 0;  // platform clock
 
     // The truth. Points carry serial numbers: the front one is `first`.
     std::deque<Point> points;
@@ -135,6 +142,7 @@ struct TPositionChart::Impl {
     void Sync() {
         if (!pending) return;
         pending = false;
+        lastSyncUs = platform::TickUs();
         for (QLineSeries* s : released) {
             s->clear();
             spare.push_back(s);
@@ -229,9 +237,8 @@ TPositionChart::TPositionChart(QWidget* parent) : QChartView(new QChart, parent)
     d->ApplyRanges();
 
     d->frame.setSingleShot(true);
-    d->frame.setInterval(kFrameMs);
     connect(&d->frame, &QTimer::timeout, this, [this] {
-        // A hidden chart catches up when it is next painted.
+        // A hidden chart catches up when it is shown again.
         if (isVisible()) d->Sync();
     });
 
@@ -283,7 +290,17 @@ void TPositionChart::mouseReleaseEvent(QMouseEvent* event) {
 
 void TPositionChart::Changed() {
     d->pending = true;
-    if (!d->frame.isActive()) d->frame.start();
+    if (d->frame.isActive()) return;
+    // The first change after a quiet spell is drawn at once (after the
+    // running tick), later ones wait for the rest of the frame.
+    const std::uint64_t sinceMs = (platform::TickUs() - d->lastSyncUs) / 1000u;
+    d->frame.start(sinceMs >= kFrameMs ? 0 : static_cast<int>(kFrameMs - sinceMs));
+}
+
+void TPositionChart::showEvent(QShowEvent* event) {
+    QChartView::showEvent(event);
+    // Points added while hidden were not drawn; they are due now.
+    if (d->pending && !d->frame.isActive()) d->frame.start(0);
 }
 
 void TPositionChart::AddPoint(double x, double y, TColor color) {
