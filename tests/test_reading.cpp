@@ -383,7 +383,8 @@ TEST(Timer, NoTickComesBeforeItsFullInterval) {
     for (Run& r : runs) {
         QObject::connect(r.timer.get(), &TTimer::Timer, [&r, &running, &loop] {
             const std::uint64_t now = platform::TickUs();
-            if (now < r.notBeforeUs) r.earlyUs.push_back(static_cast<std::int64_t>(r.notBeforeUs - now));
+            if (now < r.notBeforeUs)
+                r.earlyUs.push_back(static_cast<std::int64_t>(r.notBeforeUs - now));
             TTimer& t = *r.timer;
             if (++r.ticks == r.c->ticks) {
                 t.SetEnabled(false);
@@ -394,11 +395,13 @@ TEST(Timer, NoTickComesBeforeItsFullInterval) {
                 case Rearm::ByHandler:
                     // As the window's handlers do: off first, on again at the end.
                     t.SetEnabled(false);
-                    r.notBeforeUs = platform::TickUs() + 1000u * static_cast<unsigned>(t.Interval());
+                    r.notBeforeUs =
+                        platform::TickUs() + 1000u * static_cast<unsigned>(t.Interval());
                     t.SetEnabled(true);
                     break;
                 case Rearm::IntervalChange: {
-                    const int next = t.Interval() == r.c->interval ? r.c->interval + 10 : r.c->interval;
+                    const int next =
+                        t.Interval() == r.c->interval ? r.c->interval + 10 : r.c->interval;
                     r.notBeforeUs = platform::TickUs() + 1000u * static_cast<unsigned>(next);
                     t.SetInterval(next);
                     break;
@@ -488,7 +491,8 @@ TEST_F(Reading, NoTickOfTheThreeTimersComesBeforeItsInterval) {
             for (int i = 0; i < 3; ++i) {
                 const std::uint64_t at = watched[i].timer->IntervalStartUs();
                 if (watched[i].timer->Armed() && at != before[i] && (at < start || at > end))
-                    faults << QStringLiteral("%1 enabled outside the %2 tick").arg(watched[i].name, pw->name);
+                    faults << QStringLiteral("%1 enabled outside the %2 tick")
+                                  .arg(watched[i].name, pw->name);
             }
             steer(*pw);
         });
