@@ -224,6 +224,33 @@ TEST_F(ChartAlone, PointsAddedWhileHiddenAreDrawnWhenShown) {
         << "the shown chart still ends at " << axisX->max();
 }
 
+// A position that jumps (a long move, a zero, a reconnected encoder) makes
+// the range grow a thousandfold at once. The axes must not lay it out with the
+// fine label step of the range before, not even for an instant: that would be
+// thousands of labels, a spike of processor time and memory that stays.
+TEST_F(ChartAlone, AxesNeverLayOutMoreThanAFewDozenLabels) {
+    chart.show();
+    // The chart's items (labels, grid lines, ticks), counted whenever an
+    // axis has changed its range or its label step.
+    qsizetype most = 0;
+    auto count = [&] { most = std::max(most, chart.scene()->items().size()); };
+    for (QAbstractAxis* a : chart.chart()->axes()) {
+        auto* axis = qobject_cast<QValueAxis*>(a);
+        ASSERT_NE(axis, nullptr);
+        QObject::connect(axis, &QValueAxis::rangeChanged, count);
+        QObject::connect(axis, &QValueAxis::tickIntervalChanged, count);
+    }
+    for (int i = 0; i < 50; ++i) chart.AddPoint(i, 1000.0 + i * 0.01, clNavy);
+    chart.CatchUp();
+    const qsizetype calm = chart.scene()->items().size();
+    chart.AddPoint(50, 0.0, clNavy);  // from half a millimetre to a metre
+    chart.CatchUp();
+    chart.Clear();
+    for (int i = 0; i < 3000; i += 7) chart.AddPoint(i, 5.0, clNavy);
+    chart.CatchUp();
+    EXPECT_LE(most, calm + 60) << "with " << calm << " items before the jump";
+}
+
 struct SegmentRow {
     const char* name;
     std::vector<TColor> colours;  // of the points 0, 1, ... in turn

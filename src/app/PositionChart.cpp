@@ -70,6 +70,21 @@ double LabelStep(double span, int labels, double minStep) {
     return std::max(step, minStep);
 }
 
+// How many labels each axis shows at most.
+constexpr int kLabelsX = 8;
+constexpr int kLabelsY = 10;
+
+// Gives the axis a new range. Its label step follows the range (see retune in
+// the constructor), but only after the range has changed: a range that grows
+// from a few millimetres to hundreds would first be laid out with the old,
+// fine step, thousands of labels for an instant, a spike of processor time
+// and memory. So the step grows first.
+void SetRange(QValueAxis* axis, double lo, double hi, int labels) {
+    const double step = LabelStep(hi - lo, labels, 1.0);
+    if (step > axis->tickInterval()) axis->setTickInterval(step);
+    axis->setRange(lo, hi);
+}
+
 }  // namespace
 
 struct TPositionChart::Impl {
@@ -180,8 +195,8 @@ struct TPositionChart::Impl {
                 y1 += 1;
             }
         }
-        if (axisX->min() != x0 || axisX->max() != x1) axisX->setRange(x0, x1);
-        if (axisY->min() != y0 || axisY->max() != y1) axisY->setRange(y0, y1);
+        if (axisX->min() != x0 || axisX->max() != x1) SetRange(axisX, x0, x1, kLabelsX);
+        if (axisY->min() != y0 || axisY->max() != y1) SetRange(axisY, y0, y1, kLabelsY);
     }
 };
 
@@ -230,8 +245,8 @@ TPositionChart::TPositionChart(QWidget* parent) : QChartView(new QChart, parent)
             if (axis->tickInterval() != step) axis->setTickInterval(step);
         };
     };
-    connect(d->axisX, &QValueAxis::rangeChanged, this, retune(d->axisX, 8));
-    connect(d->axisY, &QValueAxis::rangeChanged, this, retune(d->axisY, 10));
+    connect(d->axisX, &QValueAxis::rangeChanged, this, retune(d->axisX, kLabelsX));
+    connect(d->axisY, &QValueAxis::rangeChanged, this, retune(d->axisY, kLabelsY));
     d->axisX->setTickInterval(1);
     d->axisY->setTickInterval(1);
     d->ApplyRanges();
@@ -266,7 +281,9 @@ bool TPositionChart::eventFilter(QObject* watched, QEvent* event) {
     return QChartView::eventFilter(watched, event);
 }
 
-void TPositionChart::CatchUp() { d->Sync(); }
+void TPositionChart::CatchUp() {
+    d->Sync();
+}
 
 void TPositionChart::mousePressEvent(QMouseEvent* event) {
     d->Sync();  // zooming works on the ranges the user sees
