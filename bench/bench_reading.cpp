@@ -33,6 +33,9 @@
 // kept busy meanwhile: on a shared machine the figures are only as good as
 // that is low.
 //
+// The last row has the traffic log on and in view, on the System Config
+// page, where every 21st reading also asks for the supply status.
+//
 // Window paints are the paints of the position label, which changes at every
 // reading: how often the window reaches the screen. The input row posts a
 // key press from another thread every 20 ms, as the window system would, and
@@ -86,6 +89,7 @@ struct Config {
     ReplyWait wait;
     bool plot;
     bool input = false;  // measure how long a key press waits
+    bool log = false;    // the traffic log on and in view (System Config)
 };
 
 struct Result {
@@ -277,7 +281,8 @@ Result RunOne(const Config& cfg, double seconds) {
     // The page a user watches while reading; the chart is drawn only there.
     // (On the System Config page every 21st reading would also query the
     // supply, a second exchange that the comparisons here leave out.)
-    form->Pages->setCurrentWidget(form->tabEncPos);
+    form->Pages->setCurrentWidget(cfg.log ? form->tabSysCfg : form->tabEncPos);
+    form->cbLogComm->setChecked(cfg.log);
     form->cbPosPlot->setChecked(cfg.plot);
     form->seEncoderReadInterval->SetValue(cfg.intervalMs);  // as typed: runs the change handler
     form->tmrReadEncoder->SetInterval(cfg.intervalMs);
@@ -501,6 +506,7 @@ int main(int argc, char** argv) {
         {"1 ms pause, 2 ms reply, chart", "Blocking, on", 1, 2, ReplyWait::Blocking, true},
         {"70 ms pause, 2 ms reply, chart", "Blocking, on", 70, 2, ReplyWait::Blocking, true},
         {"1 ms, 0 ms reply, chart, keys", "Blocking, on", 1, 0, ReplyWait::Blocking, true, true},
+        {"1 ms, 0 ms reply, log in view, keys", "Blocking", 1, 0, ReplyWait::Blocking, true, true, true},
     };
     constexpr std::size_t kCount = sizeof configs / sizeof configs[0];
     if (std::size_t(only) > kCount) {
@@ -590,11 +596,11 @@ int main(int argc, char** argv) {
                       "70 ms, 2 ms reply, chart on: tool CPU %.2f %% of a core, at most 0.6 %%", core);
         Goal(line, core <= 0.6);
     }
-    if (results[9].ok) {
-        std::snprintf(line, sizeof line,
-                      "1 ms, 0 ms reply: a key press waits at most %.1f ms, within two frames (33 ms)",
-                      results[9].keyMaxMs);
-        Goal(line, results[9].keys > 0 && results[9].keyMaxMs <= 33.4);
+    for (const std::size_t i : {std::size_t(9), std::size_t(10)}) {
+        if (!results[i].ok) continue;
+        std::snprintf(line, sizeof line, "%s: a key press waits at most %.1f ms, within two frames (33 ms)",
+                      configs[i].group, results[i].keyMaxMs);
+        Goal(line, results[i].keys > 0 && results[i].keyMaxMs <= 33.4);
     }
     std::fflush(stdout);
     return allOk ? 0 : 1;
