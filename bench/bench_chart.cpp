@@ -43,6 +43,8 @@ void Run(TPositionChart& chart, bool alternate, Figures& step, Figures& frame, F
     auto colorOf = [alternate](int i) { return alternate && (i % 2) ? clLightRed : clNavy; };
     // Fill to the cap first, so every timed step both adds and deletes.
     for (int i = 0; i < kCap; ++i, ++x) chart.AddPoint(x, 100.0 + (i % 17) * 0.01, colorOf(i));
+    chart.CatchUp();
+    QCoreApplication::processEvents();
     chart.viewport()->repaint();
     std::vector<double> steps, frames;
     steps.reserve(static_cast<std::size_t>(kSteps));
@@ -53,7 +55,11 @@ void Run(TPositionChart& chart, bool alternate, Figures& step, Figures& frame, F
         const auto t1 = Clock::now();
         steps.push_back(Micros(t0, t1));
         if ((i + 1) % kFrameSteps == 0) {
-            chart.viewport()->repaint();  // brings the series up to date and draws them
+            // The chart's frame: the series and ranges brought up to date,
+            // the scene's changes taken in, then drawn.
+            chart.CatchUp();
+            QCoreApplication::processEvents();
+            chart.viewport()->repaint();
             frames.push_back(Micros(t1, Clock::now()));
         }
     }

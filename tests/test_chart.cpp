@@ -204,6 +204,53 @@ protected:
     TPositionChart chart{nullptr};
 };
 
+// Points added while the chart was hidden (another page in front) are drawn
+// once it is shown, without waiting for a further reading.
+TEST_F(ChartAlone, PointsAddedWhileHiddenAreDrawnWhenShown) {
+    chart.show();
+    chart.AddPoint(0, 1.0, clNavy);
+    chart.CatchUp();
+    chart.hide();
+    for (int i = 1; i <= 40; ++i) chart.AddPoint(i, 1.0 + i, clNavy);
+    auto* axisX = qobject_cast<QValueAxis*>(chart.chart()->axes(Qt::Horizontal).first());
+    ASSERT_NE(axisX, nullptr);
+    // The hidden chart's frames pass without drawing.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(150);
+    WaitFor([&] { return std::chrono::steady_clock::now() >= until; }, 1000,
+            [] { QCoreApplication::processEvents(); });
+    chart.show();
+    EXPECT_TRUE(WaitFor([&] { return axisX->max() == 40.0; }, 2000,
+                        [] { QCoreApplication::processEvents(); }))
+        << "the shown chart still ends at " << axisX->max();
+}
+
+// A position that jumps (a long move, a zero, a reconnected encoder) makes
+// the range grow a thousandfold at once. The axes must not lay it out with the
+// fine label step of the range before, not even for an instant: that would be
+// thousands of labels, a spike of processor time and memory that stays.
+TEST_F(ChartAlone, AxesNeverLayOutMoreThanAFewDozenLabels) {
+    chart.show();
+    // The chart's items (labels, grid lines, ticks), counted whenever an
+    // axis has changed its range or its label step.
+    qsizetype most = 0;
+    auto count = [&] { most = std::max(most, chart.scene()->items().size()); };
+    for (QAbstractAxis* a : chart.chart()->axes()) {
+        auto* axis = qobject_cast<QValueAxis*>(a);
+        ASSERT_NE(axis, nullptr);
+        QObject::connect(axis, &QValueAxis::rangeChanged, count);
+        QObject::connect(axis, &QValueAxis::tickIntervalChanged, count);
+    }
+    for (int i = 0; i < 50; ++i) chart.AddPoint(i, 1000.0 + i * 0.01, clNavy);
+    chart.CatchUp();
+    const qsizetype calm = chart.scene()->items().size();
+    chart.AddPoint(50, 0.0, clNavy);  // from half a millimetre to a metre
+    chart.CatchUp();
+    chart.Clear();
+    for (int i = 0; i < 3000; i += 7) chart.AddPoint(i, 5.0, clNavy);
+    chart.CatchUp();
+    EXPECT_LE(most, calm + 60) << "with " << calm << " items before the jump";
+}
+
 struct SegmentRow {
     const char* name;
     std::vector<TColor> colours;  // of the points 0, 1, ... in turn

@@ -55,10 +55,12 @@ TEST(DecodeFrame, Table) {
          true,
          K740Box::AdvancedFrame(1000000, false, false, 0, 5),
          {1000000, false, false, false, true, 0, {}}},
-        {"non_hex_decodes_as_zero",
+        // A reply that is no frame decodes as 0, and fails its check even
+        // where both CRCs come out as 0.
+        {"non_hex_fails_its_check",
          true,
          "ZZZZZZZZZ000",
-         {0, true, true, false, false, 0, "CRC: 00 / 00"}},
+         {0, true, true, true, true, 0, "CRC: 00 / 00"}},
         {"max_count",
          true,
          K740Box::AdvancedFrame(67108863, false, false, 0xFF, 0),
@@ -69,8 +71,8 @@ TEST(DecodeFrame, Table) {
          false,
          K740Box::SimpleFrame(12, true, true, 0),
          {12, true, true, true, false, -1, ""}},
-        {"simple_non_hex", false, "0000000G", {0, true, true, true, false, -1, ""}},
-        {"simple_sign_is_not_a_digit", false, "-1234567", {0, true, true, true, false, -1, ""}},
+        {"simple_non_hex", false, "0000000G", {0, true, true, true, true, -1, ""}},
+        {"simple_sign_is_not_a_digit", false, "-1234567", {0, true, true, true, true, -1, ""}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

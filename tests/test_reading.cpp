@@ -1,9 +1,12 @@
 // The reading loop, tick by tick, against a simulated encoder on a real pty.
 #include <QEventLoop>
 #include <QFocusEvent>
+#include <QScrollBar>
+#include <QTextBlock>
 #include <QTimer>
 
 #include "app/PositionChart.h"
+#include "platform/Clock.h"
 #include "window_fixture.h"
 
 namespace {
@@ -232,6 +235,48 @@ TEST_F(Reading, ClearLogEmptiesIt) {
     EXPECT_TRUE(Log().isEmpty());
 }
 
+// The log keeps its newest lines up to its limit. Lines are added the way the
+// window adds them, each followed by one page down, in a shown window.
+TEST_F(Reading, LogKeepsItsNewestLinesUpToTheLimit) {
+    form->show();
+    QScrollBar* bar = form->mmLog->verticalScrollBar();
+    const int limit = TMainForm::LogLineLimit;
+    const struct {
+        const char* name;
+        int lines;
+    } cases[] = {
+        {"below", limit - 1},
+        {"at", limit},
+        {"one_over", limit + 1},
+        {"many_over", 2 * limit + 7},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        form->Button1->click();
+        for (int i = 1; i <= c.lines; ++i) form->LogLine(QStringLiteral("line %1").arg(i));
+        const QStringList log = Log();
+        const int kept = std::min(c.lines, limit);
+        ASSERT_EQ(log.size(), kept);
+        EXPECT_EQ(log.first(), QStringLiteral("line %1").arg(c.lines - kept + 1));
+        EXPECT_EQ(log.last(), QStringLiteral("line %1").arg(c.lines));
+        // Page by page, the newest lines came into view and stay there.
+        EXPECT_EQ(bar->value(), bar->maximum());
+    }
+    // Scrolled back to old lines, the reader is moved one page down per new
+    // line from the lines he reads, while the oldest lines drop away above.
+    auto topLine = [this] {
+        return form->mmLog->cursorForPosition(QPoint(4, 4)).block().text().toStdString();
+    };
+    const int page = bar->pageStep();
+    ASSERT_GT(page, 1);
+    bar->setValue(page);
+    const int topNumber = QString::fromStdString(topLine()).mid(5).toInt();
+    form->LogLine(QStringLiteral("newest"));
+    EXPECT_EQ(topLine(), QStringLiteral("line %1").arg(topNumber + page).toStdString());
+    EXPECT_EQ(Log().size(), limit);
+    EXPECT_EQ(Log().last(), "newest");
+}
+
 // ------------------------------------------------------------ interval
 
 TEST_F(Reading, IntervalSpinEditDrivesTheReadingTimer) {
@@ -296,6 +341,172 @@ TEST(Timer, ZeroNeverTicksAndChangingTheIntervalRestarts) {
         loop.exec();
         EXPECT_EQ(ticks, seen) << "a disabled timer ticked";
     }
+}
+
+// How each tick is judged: the test reads the platform clock itself just
+// before it enables the timer (or changes its interval); the tick must come no
+// earlier than that reading plus the interval. All cases run at once in one
+// real event loop.
+enum class Rearm { ByHandler, IntervalChange, LeftRunning };
+
+struct NeverEarlyCase {
+    const char* name;
+    int interval;
+    bool precise;
+    Rearm rearm;
+    int ticks;
+};
+
+TEST(Timer, NoTickComesBeforeItsFullInterval) {
+    const NeverEarlyCase cases[] = {
+        {"interface_search_rearmed_by_its_handler", 1000, false, Rearm::ByHandler, 3},
+        {"encoder_search_rearmed_by_its_handler", 850, false, Rearm::ByHandler, 3},
+        {"reading_rearmed_by_its_handler", 70, true, Rearm::ByHandler, 20},
+        {"reading_at_one_millisecond", 1, true, Rearm::ByHandler, 200},
+        {"coarse_interval_changed_by_its_handler", 45, false, Rearm::IntervalChange, 20},
+        {"precise_interval_changed_by_its_handler", 45, true, Rearm::IntervalChange, 20},
+        {"coarse_left_running", 85, false, Rearm::LeftRunning, 10},
+        {"precise_left_running", 7, true, Rearm::LeftRunning, 50},
+    };
+    struct Run {
+        const NeverEarlyCase* c;
+        std::unique_ptr<TTimer> timer;
+        std::uint64_t notBeforeUs = 0;
+        int ticks = 0;
+        std::vector<std::int64_t> earlyUs;  // how early each early tick came
+    };
+    std::vector<Run> runs;
+    for (const auto& c : cases)
+        runs.push_back({&c, std::make_unique<TTimer>(nullptr, c.interval, c.precise), 0, 0, {}});
+    QEventLoop loop;
+    int running = static_cast<int>(runs.size());
+    for (Run& r : runs) {
+        QObject::connect(r.timer.get(), &TTimer::Timer, [&r, &running, &loop] {
+            const std::uint64_t now = platform::TickUs();
+            if (now < r.notBeforeUs)
+                r.earlyUs.push_back(static_cast<std::int64_t>(r.notBeforeUs - now));
+            TTimer& t = *r.timer;
+            if (++r.ticks == r.c->ticks) {
+                t.SetEnabled(false);
+                if (--running == 0) loop.quit();
+                return;
+            }
+            switch (r.c->rearm) {
+                case Rearm::ByHandler:
+                    // As the window's handlers do: off first, on again at the end.
+                    t.SetEnabled(false);
+                    r.notBeforeUs =
+                        platform::TickUs() + 1000u * static_cast<unsigned>(t.Interval());
+                    t.SetEnabled(true);
+                    break;
+                case Rearm::IntervalChange: {
+                    const int next =
+                        t.Interval() == r.c->interval ? r.c->interval + 10 : r.c->interval;
+                    r.notBeforeUs = platform::TickUs() + 1000u * static_cast<unsigned>(next);
+                    t.SetInterval(next);
+                    break;
+                }
+                case Rearm::LeftRunning:
+                    // Each tick one interval after the one before was due.
+                    r.notBeforeUs += 1000u * static_cast<unsigned>(t.Interval());
+                    break;
+            }
+        });
+    }
+    for (Run& r : runs) {
+        r.notBeforeUs = platform::TickUs() + 1000u * static_cast<unsigned>(r.c->interval);
+        r.timer->SetEnabled(true);
+    }
+    QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+    loop.exec();
+    for (const Run& r : runs) {
+        SCOPED_TRACE(r.c->name);
+        EXPECT_EQ(r.ticks, r.c->ticks);
+        EXPECT_TRUE(r.earlyUs.empty())
+            << r.earlyUs.size() << " tick(s) early, the first by " << r.earlyUs.front() << " us";
+    }
+}
+
+// The window's three timers in the real event loop, through every hand-over
+// of the state machine: found, searching on, reading, a failed frame check, a
+// failed transaction. The test takes each timer's signal over, so that it sees
+// the start of every tick before the handler runs, and then runs the handler.
+// A tick must not come before the moment its timer was enabled plus the
+// interval; when a handler enables a timer, that moment must lie within the
+// handler's run, by the platform clock.
+TEST_F(Reading, NoTickOfTheThreeTimersComesBeforeItsInterval) {
+    struct Watched {
+        const char* name;
+        TTimer* timer;
+        void (TMainForm::*handler)();
+        int ticks = 0;
+    };
+    Watched watched[] = {
+        {"interface search", form->tmrSearchInterface, &TMainForm::tmrSearchInterfaceTimer},
+        {"encoder search", form->tmrSearchEncoder, &TMainForm::tmrSearchEncoderTimer},
+        {"reading", form->tmrReadEncoder, &TMainForm::tmrReadEncoderTimer},
+    };
+    QStringList faults;  // every rule broken, with its tick
+    QStringList path;    // the states in the order their ticks came
+    QEventLoop loop;
+    // What the box does next, decided after each tick.
+    auto steer = [&](const Watched& w) {
+        const int readings = watched[2].ticks;
+        if (w.timer == form->tmrSearchInterface && w.ticks == 1) {
+            Box().SetEncoder(k740sim::EncoderKind::None);  // the search goes on
+        } else if (w.timer == form->tmrSearchEncoder && (w.ticks == 2 || w.ticks == 5)) {
+            Box().SetEncoder(k740sim::EncoderKind::Advanced);
+        } else if (w.timer == form->tmrReadEncoder && readings == 1) {
+            form->seEncoderReadInterval->SetText("5");
+        } else if (w.timer == form->tmrReadEncoder && readings == 10) {
+            Box().SetBadCrc(true);  // the next reading fails its check
+        } else if (w.timer == form->tmrReadEncoder && readings == 11) {
+            Box().SetBadCrc(false);
+            Box().SetEncoder(k740sim::EncoderKind::None);
+        } else if (w.timer == form->tmrReadEncoder && readings == 16) {
+            pty->Unplug();  // the next reading fails as a transaction
+        } else if (w.timer == form->tmrSearchInterface && w.ticks == 3) {
+            pty->Replug();
+        } else if (w.timer == form->tmrReadEncoder && readings == 20) {
+            loop.quit();
+        }
+    };
+    for (Watched& w : watched) {
+        ASSERT_TRUE(QObject::disconnect(w.timer, &TTimer::Timer, form.get(), nullptr));
+        QObject::connect(w.timer, &TTimer::Timer, form.get(), [&, pw = &w] {
+            const std::uint64_t start = platform::TickUs();
+            ++pw->ticks;
+            path << pw->name;
+            const std::uint64_t due =
+                pw->timer->IntervalStartUs() + 1000u * static_cast<unsigned>(pw->timer->Interval());
+            if (start < due)
+                faults << QStringLiteral("%1 tick %2 came %3 us early")
+                              .arg(pw->name)
+                              .arg(pw->ticks)
+                              .arg(due - start);
+            std::uint64_t before[3];
+            for (int i = 0; i < 3; ++i) before[i] = watched[i].timer->IntervalStartUs();
+            (form.get()->*(pw->handler))();
+            const std::uint64_t end = platform::TickUs();
+            for (int i = 0; i < 3; ++i) {
+                const std::uint64_t at = watched[i].timer->IntervalStartUs();
+                if (watched[i].timer->Armed() && at != before[i] && (at < start || at > end))
+                    faults << QStringLiteral("%1 enabled outside the %2 tick")
+                                  .arg(watched[i].name, pw->name);
+            }
+            steer(*pw);
+        });
+    }
+    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+    loop.exec();
+    form->tmrReadEncoder->SetEnabled(false);
+    EXPECT_TRUE(faults.isEmpty()) << faults.join("\n").toStdString();
+    EXPECT_EQ(watched[2].ticks, 20) << path.join(", ").toStdString();
+    // Every hand-over was taken: the searches after a failed frame check and
+    // after a failed transaction included.
+    const QString seen = path.join(", ");
+    EXPECT_TRUE(seen.contains("reading, encoder search, encoder search")) << seen.toStdString();
+    EXPECT_TRUE(seen.contains("reading, interface search, interface search")) << seen.toStdString();
 }
 
 }  // namespace

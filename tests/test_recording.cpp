@@ -191,17 +191,15 @@ TEST_F(Recording, RefusedReplyWritesNoLine) {
     EXPECT_EQ(Lines().size(), 2);
 }
 
-TEST_F(Recording, ReplyOfNoDigitsCannotAddFieldsOrLines) {
+TEST_F(Recording, ReplyOfNoDigitsIsNoReadingAndWritesNoLine) {
     FindEncoder();
     Start(0);
     // Twelve characters, none of the first nine a hex digit: it reads as count
-    // 0 with CRC 0 and passes as a good reading.
+    // 0 with CRC 0, which would pass as a good reading at position 0.
     Box().SetRawReply("?06:006", std::string(";Z;\tZ;Z;Z000\r\n"));
     Tick(10);
-    ASSERT_EQ(Armed(), "R");
-    const QStringList lines = Lines();
-    ASSERT_EQ(lines.size(), 2);
-    EXPECT_EQ(lines[1], "10;0x?Z??Z?Z?Z000;0;1;1;0.0000;");
+    EXPECT_EQ(Armed(), "E");
+    EXPECT_EQ(Lines().size(), 1);
 }
 
 TEST_F(Recording, UntickingOrClosingWithNoFileOpenIsNoError) {

@@ -7,6 +7,7 @@
 #include <QStyle>
 #include <algorithm>
 
+#include "app/PaintPacer.h"
 #include "core/Orodja.h"
 #include "platform/Clock.h"
 
@@ -46,7 +47,7 @@ void TLabel::SetFontColor(TColor c) {
 }
 
 void TLabel::RepaintNow() {
-    repaint();
+    TPaintPacer::PaintNow(this);
 }
 
 // ---------------------------------------------------------------- TPanel
@@ -187,8 +188,10 @@ void TSpinEdit::focusOutEvent(QFocusEvent* e) {
 
 TTimer::TTimer(QObject* parent, int interval, bool precise)
     : QObject(parent), interval_(interval), precise_(precise) {
-    timer_.setTimerType(precise ? Qt::PreciseTimer : Qt::CoarseTimer);
-    timer_.setSingleShot(precise);
+    // Precise: a coarse Qt timer may fire up to 5 % early or late. Single
+    // shot: every wake-up is set from the deadline, not from the last one.
+    timer_.setTimerType(Qt::PreciseTimer);
+    timer_.setSingleShot(true);
     connect(&timer_, &QTimer::timeout, this, &TTimer::fired);
 }
 
@@ -207,36 +210,47 @@ void TTimer::SetInterval(int ms) {
 void TTimer::restart() {
     ++generation_;
     timer_.stop();
-    if (!enabled_ || interval_ <= 0) return;
-    if (!precise_) {
-        timer_.start(interval_);
-        return;
-    }
-    deadlineUs_ = platform::TickUs() + static_cast<std::uint64_t>(interval_) * 1000u;
-    timer_.start(interval_ - 1);
+    if (!Armed()) return;
+    startUs_ = platform::TickUs();
+    deadlineUs_ = startUs_ + static_cast<std::uint64_t>(interval_) * 1000u;
+    arm(startUs_);
+}
+
+void TTimer::arm(std::uint64_t nowUs) {
+    const std::uint64_t leftUs = deadlineUs_ > nowUs ? deadlineUs_ - nowUs : 0;
+    // Whole milliseconds: a precise timer wakes short of the deadline and
+    // sleeps the rest, the others wake at it or after it.
+    const std::uint64_t upMs = (leftUs + 999u) / 1000u;
+    const std::uint64_t ms = precise_ && upMs > 0 ? upMs - 1 : upMs;
+    timer_.start(static_cast<int>(std::min<std::uint64_t>(ms, 0x7FFFFFFF)));
 }
 
 void TTimer::fired() {
-    if (!enabled_ || interval_ <= 0) return;
-    if (!precise_) {
-        emit Timer();
-        return;
+    if (!Armed()) return;
+    std::uint64_t now = platform::TickUs();
+    if (now < deadlineUs_) {
+        const std::uint64_t leftUs = deadlineUs_ - now;
+        // Woken early: a precise timer sleeps the last two milliseconds at
+        // most, anything longer is waited for in the event loop.
+        if (!precise_ || leftUs > 2000u) {
+            arm(now);
+            return;
+        }
+        platform::SleepUs(static_cast<unsigned>(leftUs));
     }
-    const std::uint64_t now = platform::TickUs();
-    if (deadlineUs_ > now)
-        platform::SleepUs(
-            static_cast<unsigned>(std::min<std::uint64_t>(deadlineUs_ - now, 1000000u)));
     const std::uint64_t generation = generation_;
-    deadlineUs_ += static_cast<std::uint64_t>(interval_) * 1000u;
     emit Timer();
     // Still running and not re-armed by the handler: the next tick comes one
     // interval after this one was due.
-    if (generation == generation_ && enabled_ && interval_ > 0) {
-        const std::uint64_t after = platform::TickUs();
+    if (generation == generation_ && Armed()) {
+        startUs_ = deadlineUs_;
+        deadlineUs_ += static_cast<std::uint64_t>(interval_) * 1000u;
+        now = platform::TickUs();
         // A handler that ran past the next tick: no tick piles up behind it.
-        if (deadlineUs_ <= after)
-            deadlineUs_ = after + static_cast<std::uint64_t>(interval_) * 1000u;
-        const std::uint64_t leftMs = deadlineUs_ > after ? (deadlineUs_ - after) / 1000u : 0;
-        timer_.start(static_cast<int>(leftMs > 0 ? leftMs - 1 : 0));
+        if (deadlineUs_ <= now) {
+            startUs_ = now;
+            deadlineUs_ = now + static_cast<std::uint64_t>(interval_) * 1000u;
+        }
+        arm(now);
     }
 }

@@ -123,9 +123,14 @@ private:
 // A timer with the semantics the state machine is written for: enabling
 // starts a full interval, changing the interval of a running timer restarts
 // it, and interval 0 never ticks (a QTimer with 0 would fire continuously).
+// No tick ever comes before its full interval has passed on the platform
+// clock: Qt's own timers may fire a little early (coarse ones by up to 5 %),
+// so every wake-up is checked against the deadline.
 class TTimer : public QObject {
     Q_OBJECT
 public:
+    // A precise timer also comes on time to the microsecond (see precise_);
+    // the others may come up to a millisecond late, never early.
     explicit TTimer(QObject* parent, int interval = 1000, bool precise = false);
     bool Enabled() const { return enabled_; }
     void SetEnabled(bool on);
@@ -133,6 +138,10 @@ public:
     void SetInterval(int ms);
     // True when a tick will come: enabled with a non-zero interval.
     bool Armed() const { return enabled_ && interval_ > 0; }
+    // The platform clock (microseconds) at which the running interval began:
+    // when the timer was enabled or its interval changed, or, for a timer
+    // left running, when its previous tick was due.
+    std::uint64_t IntervalStartUs() const { return startUs_; }
 
 signals:
     void Timer();
@@ -140,13 +149,17 @@ signals:
 private:
     void restart();
     void fired();
+    // Sets the Qt timer for the deadline, from `nowUs`.
+    void arm(std::uint64_t nowUs);
     QTimer timer_;
     int interval_;
     bool enabled_ = false;
     // A precise timer is armed a millisecond short and sleeps the rest to its
     // deadline: Qt rounds every wait up to a whole millisecond, which would
-    // make each tick up to 1 ms late.
+    // make each tick up to 1 ms late. The others never block the thread: a
+    // wake-up before the deadline sets the timer again for the rest.
     bool precise_;
+    std::uint64_t startUs_ = 0;
     std::uint64_t deadlineUs_ = 0;
     std::uint64_t generation_ = 0;  // bumped by every restart
 };

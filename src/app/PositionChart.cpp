@@ -16,15 +16,23 @@
 #include <functional>
 #include <vector>
 
+#include "platform/Clock.h"
+
 namespace {
 
 constexpr TColor kZoomPen = 0x8000FF;  // pink
 constexpr int kLineWidth = 2;
-// The series follow the points at this pace at most, however fast readings come.
-constexpr int kFrameMs = 25;
+// The series follow the points at this pace at most, however fast readings
+// come: a chart frame (series and ranges brought up to date, then drawn) costs
+// more than several readings, and twenty frames a second show all there is to
+// see of a line that moves on by hundreds of points a second. Readings at the
+// default interval, 70 ms, still get a frame each, drawn at once.
+constexpr int kFrameMs = 50;
 
+// Flat ends and bevelled corners: a 2-pixel line looks the same with round
+// ones, which cost the chart's drawing two to three times as much.
 QPen LinePen(TColor color) {
-    return QPen(ToQColor(color), kLineWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+    return QPen(ToQColor(color), kLineWidth, Qt::SolidLine, Qt::FlatCap, Qt::BevelJoin);
 }
 
 // Minimum or maximum of a window that grows at the back and shrinks at the
@@ -64,6 +72,21 @@ double LabelStep(double span, int labels, double minStep) {
     return std::max(step, minStep);
 }
 
+// How many labels each axis shows at most.
+constexpr int kLabelsX = 8;
+constexpr int kLabelsY = 10;
+
+// Gives the axis a new range. Its label step follows the range (see retune in
+// the constructor), but only after the range has changed: a range that grows
+// from a few millimetres to hundreds would first be laid out with the old,
+// fine step, thousands of labels for an instant, a spike of processor time
+// and memory. So the step grows first.
+void SetRange(QValueAxis* axis, double lo, double hi, int labels) {
+    const double step = LabelStep(hi - lo, labels, 1.0);
+    if (step > axis->tickInterval()) axis->setTickInterval(step);
+    axis->setRange(lo, hi);
+}
+
 }  // namespace
 
 struct TPositionChart::Impl {
@@ -87,6 +110,7 @@ struct TPositionChart::Impl {
     QValueAxis* axisRight = nullptr;
     QRubberBand* rubberBand = nullptr;
     QTimer frame;
+    std::uint64_t lastSyncUs = 0;  // platform clock
 
     // The truth. Points carry serial numbers: the front one is `first`.
     std::deque<Point> points;
@@ -135,6 +159,7 @@ struct TPositionChart::Impl {
     void Sync() {
         if (!pending) return;
         pending = false;
+        lastSyncUs = platform::TickUs();
         for (QLineSeries* s : released) {
             s->clear();
             spare.push_back(s);
@@ -172,8 +197,8 @@ struct TPositionChart::Impl {
                 y1 += 1;
             }
         }
-        if (axisX->min() != x0 || axisX->max() != x1) axisX->setRange(x0, x1);
-        if (axisY->min() != y0 || axisY->max() != y1) axisY->setRange(y0, y1);
+        if (axisX->min() != x0 || axisX->max() != x1) SetRange(axisX, x0, x1, kLabelsX);
+        if (axisY->min() != y0 || axisY->max() != y1) SetRange(axisY, y0, y1, kLabelsY);
     }
 };
 
@@ -222,16 +247,15 @@ TPositionChart::TPositionChart(QWidget* parent) : QChartView(new QChart, parent)
             if (axis->tickInterval() != step) axis->setTickInterval(step);
         };
     };
-    connect(d->axisX, &QValueAxis::rangeChanged, this, retune(d->axisX, 8));
-    connect(d->axisY, &QValueAxis::rangeChanged, this, retune(d->axisY, 10));
+    connect(d->axisX, &QValueAxis::rangeChanged, this, retune(d->axisX, kLabelsX));
+    connect(d->axisY, &QValueAxis::rangeChanged, this, retune(d->axisY, kLabelsY));
     d->axisX->setTickInterval(1);
     d->axisY->setTickInterval(1);
     d->ApplyRanges();
 
     d->frame.setSingleShot(true);
-    d->frame.setInterval(kFrameMs);
     connect(&d->frame, &QTimer::timeout, this, [this] {
-        // A hidden chart catches up when it is next painted.
+        // A hidden chart catches up when it is shown again.
         if (isVisible()) d->Sync();
     });
 
@@ -259,7 +283,9 @@ bool TPositionChart::eventFilter(QObject* watched, QEvent* event) {
     return QChartView::eventFilter(watched, event);
 }
 
-void TPositionChart::CatchUp() { d->Sync(); }
+void TPositionChart::CatchUp() {
+    d->Sync();
+}
 
 void TPositionChart::mousePressEvent(QMouseEvent* event) {
     d->Sync();  // zooming works on the ranges the user sees
@@ -283,7 +309,17 @@ void TPositionChart::mouseReleaseEvent(QMouseEvent* event) {
 
 void TPositionChart::Changed() {
     d->pending = true;
-    if (!d->frame.isActive()) d->frame.start();
+    if (d->frame.isActive()) return;
+    // The first change after a quiet spell is drawn at once (after the
+    // running tick), later ones wait for the rest of the frame.
+    const std::uint64_t sinceMs = (platform::TickUs() - d->lastSyncUs) / 1000u;
+    d->frame.start(sinceMs >= kFrameMs ? 0 : static_cast<int>(kFrameMs - sinceMs));
+}
+
+void TPositionChart::showEvent(QShowEvent* event) {
+    QChartView::showEvent(event);
+    // Points added while hidden were not drawn; they are due now.
+    if (d->pending && !d->frame.isActive()) d->frame.start(0);
 }
 
 void TPositionChart::AddPoint(double x, double y, TColor color) {

@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "app/OrodjaChart.h"
+#include "app/PaintPacer.h"
 #include "app/PositionChart.h"
 #include "app/UserMessages.h"
 #include "core/Enkoderji_splosno.h"
@@ -66,6 +67,7 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
     UserLocale = [] { return QLocale(); };
     LogEcho = [](const QString& line) { std::fputs((line.toUtf8() + '\n').constData(), stderr); };
     CreateControls();
+    new TPaintPacer(this);  // owned by the window
     ConnectEvents();
     FormCreate();
 }

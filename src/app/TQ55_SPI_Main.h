@@ -188,6 +188,11 @@ public:
     void ChartStep(TColor positionColor);
     void RecordingStep();
 
+    // The diagnostic log keeps its newest lines up to this many and drops the
+    // oldest: with the traffic log on it gets a line per reading, hundreds a
+    // second, for a whole shift. 10000 lines take about 10 MB and hold the
+    // last 12 minutes of traffic at the default interval.
+    static constexpr int LogLineLimit = 10000;
     // Every line of the diagnostic log comes through LogLine. Traffic lines
     // are the per-reading command and reply lines of "Log Comm".
     enum class TLogKind { Diagnostic, Traffic };

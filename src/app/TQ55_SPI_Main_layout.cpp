@@ -163,6 +163,8 @@ void TMainForm::CreateControls() {
     mmLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     mmLog->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     mmLog->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    // Also ends the undo history, which would keep every line ever logged.
+    mmLog->setMaximumBlockCount(LogLineLimit);
 
     grpInterfaceInfo = Place(new QGroupBox(QStringLiteral(" Interface info "), tabSysCfg),
                              "grpInterfaceInfo", 16, 23, 217, 106);

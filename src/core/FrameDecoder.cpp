@@ -1,5 +1,6 @@
 #include "core/FrameDecoder.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "core/Orodja.h"
@@ -8,6 +9,12 @@ namespace {
 
 QString hex2(std::uint8_t v) {
     return QStringLiteral("%1").arg(v, 2, 16, QLatin1Char('0')).toUpper();
+}
+
+bool allHexDigits(const QByteArray& text) {
+    return std::all_of(text.begin(), text.end(), [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+    });
 }
 
 }  // namespace
@@ -53,6 +60,13 @@ TFrameDecode DecodeFrame(bool advanced, std::int32_t zeroCount, TEncoderPosition
         pos.RxBinDebug =
             QString::fromLatin1(IntToBinStr(26, pos.Position_cnt) + ' ' + IntToBinStr(2, e) + ' ' +
                                 IntToBinStr(4, pos.Timestamp));
+    }
+    // A reply with a character that is not a hex digit is no frame. It reads
+    // as 0, and with CRC 0 it would pass as a good reading at position 0: it
+    // fails its check instead, as a line disturbance does.
+    if (!allHexDigits(pos.RxData)) {
+        pos.ErrCRC = true;
+        pos.ErrTimeout = true;
     }
     std::int32_t d = 0;
     if (!CheckedSub32(static_cast<std::int32_t>(static_cast<std::uint32_t>(pos.Position_cnt)),

@@ -20,7 +20,9 @@ inline constexpr int kSimpleDigits = 8;
 
 // Decodes `pos.RxData` into `pos` (and `detailedStatus` for the advanced
 // frame). A reply of the wrong length changes nothing and reports
-// LengthOk false. Throws std::overflow_error if the count minus the zero
-// does not fit 32 bits (it cannot with 26-bit counts).
+// LengthOk false. A reply with a character that is not a hex digit decodes
+// as 0 and fails its check (ErrCRC and ErrTimeout set). Throws
+// std::overflow_error if the count minus the zero does not fit 32 bits (it
+// cannot with 26-bit counts).
 TFrameDecode DecodeFrame(bool advanced, std::int32_t zeroCount, TEncoderPosition& pos,
                          std::int32_t& detailedStatus);
