@@ -267,6 +267,7 @@ Result RunOne(const Config& cfg, double seconds) {
     pty->Box().SetSpeed(37);
 
     auto form = std::make_unique<TMainForm>();
+    form->LogEcho = nullptr;  // the table is what this program prints
     form->show();
     QCoreApplication::processEvents();
     form->tmrSearchInterfaceTimer();
