@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/Recording.h"
+#include "file_size_limit.h"
 
 namespace {
 
@@ -174,19 +175,12 @@ TEST(RecordingFile, StartFailuresLeaveNothingOpenAndNothingCreated) {
 TEST(RecordingFile, StartThatCannotWriteTheHeaderLeavesNoFile) {
     QTemporaryDir dir;
     const QString path = dir.filePath("POSITION_x.csv");
-    struct sigaction ignore {
-    }, old{};
-    ignore.sa_handler = SIG_IGN;
-    sigaction(SIGXFSZ, &ignore, &old);
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit tight = saved;
-    tight.rlim_cur = 10;  // the file can be created, its header cannot be written
-    setrlimit(RLIMIT_FSIZE, &tight);
     TRecordingResult result;
-    auto file = TRecordingFile::Start(path, result);
-    setrlimit(RLIMIT_FSIZE, &saved);
-    sigaction(SIGXFSZ, &old, nullptr);
+    std::unique_ptr<TRecordingFile> file;
+    {
+        FileSizeLimit full(10);  // the file can be created, its header cannot be written
+        file = TRecordingFile::Start(path, result);
+    }
     EXPECT_EQ(file, nullptr);
     EXPECT_EQ(result.Failure, TRecordingFailure::StartFailed);
     EXPECT_FALSE(QFile::exists(path)) << "a recording without its header was left behind";
@@ -242,18 +236,11 @@ TEST(RecordingFile, DiskFullEndsWithWholeLinesOnly) {
     ASSERT_TRUE(file->Write(line).Ok());
     // A file-size limit makes the next line fail for real, part-way, as a
     // full disk does.
-    struct sigaction ignore {
-    }, old{};
-    ignore.sa_handler = SIG_IGN;
-    sigaction(SIGXFSZ, &ignore, &old);
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit tight = saved;
-    tight.rlim_cur = static_cast<rlim_t>(kHeader.size() + line.size() + 5);
-    setrlimit(RLIMIT_FSIZE, &tight);
-    const TRecordingResult failed = file->Write(line);
-    setrlimit(RLIMIT_FSIZE, &saved);
-    sigaction(SIGXFSZ, &old, nullptr);
+    TRecordingResult failed;
+    {
+        FileSizeLimit full(kHeader.size() + line.size() + 5);
+        failed = file->Write(line);
+    }
     EXPECT_EQ(failed.Failure, TRecordingFailure::WriteFailed);
     EXPECT_EQ(failed.Path, path);
     EXPECT_FALSE(failed.Reason.isEmpty());

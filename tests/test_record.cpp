@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 
 #include "e2e_support.h"
+#include "file_size_limit.h"
 #include "record/Recorder.h"
 #include "window_fixture.h"
 
@@ -254,18 +255,10 @@ TEST_F(Recorder, FileFailuresEndWithExitFour) {
     Advance(*rec, 3);
     ASSERT_EQ(rec->Readings(), 1u);
     const QByteArray before = ReadAll(o.OutFile);
-    struct sigaction ignore {
-    }, old{};
-    ignore.sa_handler = SIG_IGN;
-    sigaction(SIGXFSZ, &ignore, &old);
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit tight = saved;
-    tight.rlim_cur = static_cast<rlim_t>(before.size() + 5);
-    setrlimit(RLIMIT_FSIZE, &tight);
-    Advance(*rec, 1);
-    setrlimit(RLIMIT_FSIZE, &saved);
-    sigaction(SIGXFSZ, &old, nullptr);
+    {
+        FileSizeLimit full(before.size() + 5);
+        Advance(*rec, 1);
+    }
     EXPECT_EQ(rec->State(), TRecorderState::Finished);
     EXPECT_EQ(rec->Exit(), TRecorderExit::FileFailed);
     EXPECT_TRUE(log.last().startsWith("cannot write ")) << log.last().toStdString();

@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include "file_size_limit.h"
 #include "window_fixture.h"
 
 namespace {
@@ -332,18 +333,10 @@ TEST_F(Recording, FailedWriteEndsTheRecordingAndTheLoopGoesOn) {
     Tick(10);
     const qint64 size = QFileInfo(FilePath()).size();
     // A file-size limit makes the next line fail for real, as a full disk does.
-    struct sigaction ignore {
-    }, old{};
-    ignore.sa_handler = SIG_IGN;
-    sigaction(SIGXFSZ, &ignore, &old);
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit tight = saved;
-    tight.rlim_cur = static_cast<rlim_t>(size + 5);
-    setrlimit(RLIMIT_FSIZE, &tight);
-    Tick(20);
-    setrlimit(RLIMIT_FSIZE, &saved);
-    sigaction(SIGXFSZ, &old, nullptr);
+    {
+        FileSizeLimit full(size + 5);
+        Tick(20);
+    }
     ASSERT_EQ(errors.size(), 1);
     EXPECT_TRUE(errors[0].contains(QFileInfo(FilePath()).fileName()));
     EXPECT_FALSE(form->cbShranjujMeritvePos->isChecked());
