@@ -11,10 +11,12 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <iostream>
 #include <vector>
 
 #include "core/Recording.h"
 #include "file_size_limit.h"
+#include "unprivileged.h"
 
 namespace {
 
@@ -151,8 +153,15 @@ TEST(RecordingFile, StartFailuresLeaveNothingOpenAndNothingCreated) {
         {"folder_is_a_file", dir.filePath("plain"), false},
         {"read_only_folder", dir.filePath("readonly"), true},
     };
+    // Where nobody cannot reach the folder at all, the read-only row would
+    // pass for the wrong reason.
+    const QString noNobody = WhyNobodyCannotReach(dir.path());
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        if (c.unprivileged && !noNobody.isEmpty()) {
+            std::cout << "skipped " << c.name << ": " << noNobody.toStdString() << "\n";
+            continue;
+        }
         const QString path = QDir(c.folder).filePath("POSITION_x.csv");
         TRecordingResult result;
         std::unique_ptr<TRecordingFile> file;
@@ -189,6 +198,8 @@ TEST(RecordingFile, StartThatCannotWriteTheHeaderLeavesNoFile) {
 TEST(RecordingFolder, ReadOnlyProgramFolderSendsRecordingsToTheUsersDocuments) {
     QTemporaryDir dir;
     ASSERT_EQ(chmod(dir.path().toLocal8Bit().constData(), 0755), 0);
+    if (const QString why = WhyNobodyCannotReach(dir.path()); !why.isEmpty())
+        GTEST_SKIP() << why.toStdString();
     ASSERT_TRUE(QDir(dir.path()).mkpath("bin"));
     ASSERT_EQ(chmod(dir.filePath("bin").toLocal8Bit().constData(), 0755), 0);
     ASSERT_TRUE(QDir(dir.path()).mkpath("home"));
@@ -213,6 +224,8 @@ TEST(RecordingFolder, ReadOnlyProgramFolderSendsRecordingsToTheUsersDocuments) {
 TEST(RecordingFolder, DocumentsFolderThatCannotBeMadeIsNamedWithTheReason) {
     QTemporaryDir dir;
     ASSERT_EQ(chmod(dir.path().toLocal8Bit().constData(), 0755), 0);
+    if (const QString why = WhyNobodyCannotReach(dir.path()); !why.isEmpty())
+        GTEST_SKIP() << why.toStdString();
     ASSERT_TRUE(QDir(dir.path()).mkpath("bin"));
     TRecordingFolder chosen;
     {

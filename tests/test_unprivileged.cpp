@@ -14,6 +14,7 @@
 
 #include "e2e_support.h"
 #include "pty_fixture.h"
+#include "unprivileged.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ public:
         }
         proc_.setProcessEnvironment(env);
         proc_.setReadChannel(QProcess::StandardError);
-        proc_.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", "--", program});
+        proc_.start("setpriv", AsNobodyArgs() + QStringList{program});
     }
     ~ToolAsNobody() {
         proc_.terminate();
@@ -72,17 +73,16 @@ private:
     QByteArray err_;
 };
 
-// A folder nobody can reach (QTemporaryDir makes it private to root).
-void OpenToAll(const QTemporaryDir& dir) {
-    ASSERT_EQ(chmod(dir.path().toLocal8Bit().constData(), 0755), 0);
-}
-
 TEST(AsUnprivilegedUser, PortWithoutPermissionIsToldOnceWithItsGroup) {
     const group* dialout = getgrnam("dialout");
     ASSERT_NE(dialout, nullptr) << "no dialout group on this machine";
-    QTemporaryDir ports, home;
-    OpenToAll(ports);
+    QTemporaryDir ports, home, install;
+    ASSERT_TRUE(OpenToAll(ports));
+    if (const QString why = WhyNobodyCannotReach(ports.path()); !why.isEmpty())
+        GTEST_SKIP() << why.toStdString();
     ASSERT_TRUE(SetOwnerAndMode(home.path(), kNobody, kNobody, 0700));
+    const QString program = CopyForNobody(BuildDir() + "/Quorvane_for_K740_3T_TQ55_SPI", install);
+    ASSERT_FALSE(program.isEmpty());
 
     // COM7: a box behind a device of the dialout group, which nobody is not in.
     SimProcess box(ports.path(), 7);
@@ -94,7 +94,7 @@ TEST(AsUnprivilegedUser, PortWithoutPermissionIsToldOnceWithItsGroup) {
     ASSERT_TRUE(SetOwnerAndMode(PtyOf(counter), 0, 0, 0666));
     counter.Send("silent on");
 
-    ToolAsNobody tool(BuildDir() + "/Quorvane_for_K740_3T_TQ55_SPI", ports.path(), home.path(), {});
+    ToolAsNobody tool(program, ports.path(), home.path(), {});
     ASSERT_TRUE(tool.Started());
     ASSERT_TRUE(WaitFor([&] { return counter.Commands().count("v") >= 3; }, 20000,
                         [] { std::this_thread::sleep_for(std::chrono::milliseconds(100)); }))
@@ -114,13 +114,13 @@ TEST(AsUnprivilegedUser, ReadOnlyProgramFolderRecordsIntoTheDocumentsFolderOfThe
     Xvfb x;
     ASSERT_FALSE(x.Display().isEmpty()) << "Xvfb did not start";
     QTemporaryDir ports, install, home;
-    OpenToAll(ports);
-    OpenToAll(install);
+    ASSERT_TRUE(OpenToAll(ports));
+    if (const QString why = WhyNobodyCannotReach(ports.path()); !why.isEmpty())
+        GTEST_SKIP() << why.toStdString();
     ASSERT_TRUE(SetOwnerAndMode(home.path(), kNobody, kNobody, 0700));
     // The program in a folder of root's, as /usr/bin is.
-    const QString program = install.filePath("Quorvane_for_K740_3T_TQ55_SPI");
-    ASSERT_TRUE(QFile::copy(BuildDir() + "/Quorvane_for_K740_3T_TQ55_SPI", program));
-    ASSERT_TRUE(SetOwnerAndMode(program, 0, 0, 0755));
+    const QString program = CopyForNobody(BuildDir() + "/Quorvane_for_K740_3T_TQ55_SPI", install);
+    ASSERT_FALSE(program.isEmpty());
 
     SimProcess sim(ports.path(), 7);
     ASSERT_TRUE(sim.WaitReady());

@@ -105,6 +105,11 @@ struct UnprivilegedOpen {
 };
 UnprivilegedOpen OpenAsUnprivilegedUser(int port);
 
+// Why no program can run as the unprivileged user on this machine, or empty
+// when one can. A chroot whose root folder is private to root (as one made
+// in a mktemp folder is) keeps that user out of every path.
+std::string WhyNoUnprivilegedUser();
+
 namespace detail {
 // The console of a k740-sim whose standard input is the FIFO `console` and
 // whose output goes to the file `log`: writes the lines and a "commands"

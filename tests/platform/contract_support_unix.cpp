@@ -16,6 +16,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <vector>
 
 #include "contract_support.h"
 #include "platform/Clock.h"
@@ -189,27 +190,31 @@ std::optional<std::string> RestrictPortToGroup(const Box& box) {
     return name;
 }
 
-UnprivilegedOpen OpenAsUnprivilegedUser(int port) {
+namespace {
+
+// Runs `argv` as the unprivileged user; its standard output, and whether it
+// exited with 0.
+bool RunAsNobody(const std::vector<std::string>& argv, std::string& text) {
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0) fail("pipe");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     const std::string id = std::to_string(kNobody);
-    const std::string reuid = "--reuid=" + id, regid = "--regid=" + id;
-    const std::string portText = std::to_string(port);
-    const char* argv[] = {"setpriv",       reuid.c_str(),    regid.c_str(), "--clear-groups",
-                          K740_OPEN_PROBE, portText.c_str(), nullptr};
+    std::vector<std::string> all = {"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups",
+                                    "--"};
+    all.insert(all.end(), argv.begin(), argv.end());
+    std::vector<char*> args;
+    for (std::string& a : all) args.push_back(a.data());
+    args.push_back(nullptr);
     pid_t pid = -1;
-    const int err =
-        ::posix_spawnp(&pid, "setpriv", &actions, nullptr, const_cast<char* const*>(argv), environ);
+    const int err = ::posix_spawnp(&pid, "setpriv", &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     ::close(out[1]);
     if (err != 0) {
         ::close(out[0]);
         fail("setpriv", err);
     }
-    std::string text;
     char buf[256];
     for (ssize_t n; (n = ::read(out[0], buf, sizeof buf)) != 0;) {
         if (n < 0 && errno == EINTR) continue;
@@ -219,9 +224,50 @@ UnprivilegedOpen OpenAsUnprivilegedUser(int port) {
     ::close(out[0]);
     int status = 0;
     ::waitpid(pid, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        throw std::runtime_error("the probe as user " + id + " failed: " + text);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
 
+// A folder every user can reach, for the programs that run as nobody: the
+// build tree may lie in a folder private to root (a clone in /root).
+class OpenFolder {
+public:
+    OpenFolder() {
+        char name[] = "/tmp/k740-contract-XXXXXX";
+        if (!::mkdtemp(name)) fail("mkdtemp");
+        path_ = name;
+        if (::chmod(name, 0755) != 0) fail("chmod " + path_);
+    }
+    ~OpenFolder() {
+        std::error_code ignored;  // a leftover temporary folder harms no test
+        fs::remove_all(path_, ignored);
+    }
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+}  // namespace
+
+std::string WhyNoUnprivilegedUser() {
+    OpenFolder folder;
+    std::string text;
+    if (RunAsNobody({"/bin/sh", "-c", "test -x \"$0\"", folder.Path()}, text)) return {};
+    return "user " + std::to_string(kNobody) + " cannot reach " + folder.Path() +
+           " here (is the file system root private to root, as in a chroot made in a mktemp "
+           "folder?)";
+}
+
+UnprivilegedOpen OpenAsUnprivilegedUser(int port) {
+    OpenFolder folder;
+    const fs::path probe = fs::path(folder.Path()) / "open_probe";
+    fs::copy_file(K740_OPEN_PROBE, probe);
+    fs::permissions(probe, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                               fs::perms::others_read | fs::perms::others_exec);
+    std::string text;
+    if (!RunAsNobody({probe.string(), std::to_string(port)}, text))
+        throw std::runtime_error("the probe as user " + std::to_string(kNobody) +
+                                 " failed: " + text);
     std::istringstream in(text);
     std::string word, groupName;
     in >> word >> groupName;

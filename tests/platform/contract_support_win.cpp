@@ -145,4 +145,8 @@ UnprivilegedOpen OpenAsUnprivilegedUser(int) {
     throw std::logic_error("Windows has no per-user permission on COM ports to test");
 }
 
+std::string WhyNoUnprivilegedUser() {
+    return "Windows has no per-user permission on COM ports to test";
+}
+
 }  // namespace contract

@@ -291,6 +291,8 @@ TEST(OpenError, UserOutsideTheDeviceGroupIsDeniedAndToldTheGroup) {
         EXPECT_EQ(platform::DeviceGroupForPort(box.Port()), "");
         GTEST_SKIP() << "COM ports have no per-user permission on Windows";
     }
+    if (const std::string why = contract::WhyNoUnprivilegedUser(); !why.empty())
+        GTEST_SKIP() << why;
     const contract::UnprivilegedOpen seen = contract::OpenAsUnprivilegedUser(box.Port());
     ASSERT_FALSE(seen.Opened) << "the unprivileged user opened a port of a group it is not in";
     EXPECT_EQ(seen.Error, OpenError::AccessDenied);
