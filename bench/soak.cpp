@@ -9,7 +9,8 @@
 // SECONDS of faults and recovery after the set-up; the reading interval typed
 // into the tool (default 1 ms); the box's reply delay (default 2 ms); the
 // seed of the fault schedule (default: from the clock; printed). --keep copies
-// the recording and a screenshot of the window at the end into DIR.
+// the recording, the tool's log and a screenshot of the window at the end
+// into DIR.
 //
 // It checks, and exits 1 when one fails: the tool is still running; readings
 // were taken and recorded; every kind of fault came at least once; every
@@ -44,6 +45,8 @@
 #include <string>
 #include <vector>
 
+#include "e2e_support.h"  // Xvfb and xdotool, as the end-to-end tests drive them
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -70,28 +73,6 @@ bool WaitUntil(const std::function<bool()>& cond, int ms) {
     std::fprintf(stderr, "soak: %s\n", qPrintable(why));
     std::exit(2);
 }
-
-// The virtual X server; it picks a free display itself.
-class Xvfb {
-public:
-    Xvfb() {
-        proc_.setProgram("Xvfb");
-        proc_.setArguments({"-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
-        proc_.start();
-        if (proc_.waitForReadyRead(10000))
-            display_ = ":" + QString::fromLatin1(proc_.readLine()).trimmed();
-    }
-    ~Xvfb() {
-        proc_.terminate();
-        if (!proc_.waitForFinished(3000)) proc_.kill();
-        proc_.waitForFinished(1000);
-    }
-    QString Display() const { return display_; }
-
-private:
-    QProcess proc_;
-    QString display_;
-};
 
 // The simulated box, spoken to through its console.
 class Sim {
@@ -140,17 +121,6 @@ public:
 private:
     QProcess proc_;
 };
-
-// xdotool on the soak's display; returns its output.
-QString XdoTool(const QString& display, const QStringList& args) {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("DISPLAY", display);
-    p.setProcessEnvironment(env);
-    p.start("xdotool", args);
-    p.waitForFinished(15000);
-    return QString::fromLatin1(p.readAllStandardOutput()).trimmed();
-}
 
 // The pixels of a screen rectangle, as raw RGB bytes.
 QByteArray Grab(const QString& display, int x, int y, int w, int h) {
@@ -245,7 +215,10 @@ int main(int argc, char** argv) {
     env.insert("QT_QPA_PLATFORM", "xcb");
     env.insert("K740_SERIALCOMM_DIR", ports);
     proc.setProcessEnvironment(env);
-    proc.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // The tool's diagnostic log (a line per fault) goes to a file beside the
+    // recording, so that what this program prints stays its own.
+    const QString toolLog = QDir(work.path()).filePath("tool.log");
+    proc.setStandardErrorFile(toolLog);
     proc.start(tool, {});
     if (!proc.waitForStarted(10000)) Fail("the tool did not start");
     const qint64 pid = proc.processId();
@@ -421,7 +394,10 @@ int main(int argc, char** argv) {
         }
         if (!seen.insert(rx).second) ++twice;
     }
-    if (!keep.isEmpty()) QFile::copy(path, QDir(keep).filePath(file));
+    if (!keep.isEmpty()) {
+        QFile::copy(path, QDir(keep).filePath(file));
+        QFile::copy(toolLog, QDir(keep).filePath("tool.log"));
+    }
 
     int total = 0;
     std::printf("\nafter %.0f s:\n", SecondsSince(started));

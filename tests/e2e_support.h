@@ -89,6 +89,7 @@ public:
     ~Xvfb() {
         proc_.terminate();
         if (!proc_.waitForFinished(3000)) proc_.kill();
+        proc_.waitForFinished(1000);
     }
     QString Display() const { return display_; }
 

@@ -73,16 +73,26 @@ private:
     QByteArray err_;
 };
 
-TEST(AsUnprivilegedUser, PortWithoutPermissionIsToldOnceWithItsGroup) {
+// Ports every user can reach, a home of nobody's own, and the tool in a
+// folder of root's, as /usr/bin is.
+class AsUnprivilegedUser : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(OpenToAll(ports));
+        if (const QString why = WhyNobodyCannotReach(ports.path()); !why.isEmpty())
+            GTEST_SKIP() << why.toStdString();
+        ASSERT_TRUE(SetOwnerAndMode(home.path(), kNobody, kNobody, 0700));
+        program = CopyForNobody(BuildDir() + "/Quorvane_for_K740_3T_TQ55_SPI", install);
+        ASSERT_FALSE(program.isEmpty());
+    }
+
+    QTemporaryDir ports, install, home;
+    QString program;
+};
+
+TEST_F(AsUnprivilegedUser, PortWithoutPermissionIsToldOnceWithItsGroup) {
     const group* dialout = getgrnam("dialout");
     ASSERT_NE(dialout, nullptr) << "no dialout group on this machine";
-    QTemporaryDir ports, home, install;
-    ASSERT_TRUE(OpenToAll(ports));
-    if (const QString why = WhyNobodyCannotReach(ports.path()); !why.isEmpty())
-        GTEST_SKIP() << why.toStdString();
-    ASSERT_TRUE(SetOwnerAndMode(home.path(), kNobody, kNobody, 0700));
-    const QString program = CopyForNobody(BuildDir() + "/Quorvane_for_K740_3T_TQ55_SPI", install);
-    ASSERT_FALSE(program.isEmpty());
 
     // COM7: a box behind a device of the dialout group, which nobody is not in.
     SimProcess box(ports.path(), 7);
@@ -110,17 +120,9 @@ TEST(AsUnprivilegedUser, PortWithoutPermissionIsToldOnceWithItsGroup) {
     EXPECT_TRUE(tool.Running());
 }
 
-TEST(AsUnprivilegedUser, ReadOnlyProgramFolderRecordsIntoTheDocumentsFolderOfTheUsersHome) {
+TEST_F(AsUnprivilegedUser, ReadOnlyProgramFolderRecordsIntoTheDocumentsFolderOfTheUsersHome) {
     Xvfb x;
     ASSERT_FALSE(x.Display().isEmpty()) << "Xvfb did not start";
-    QTemporaryDir ports, install, home;
-    ASSERT_TRUE(OpenToAll(ports));
-    if (const QString why = WhyNobodyCannotReach(ports.path()); !why.isEmpty())
-        GTEST_SKIP() << why.toStdString();
-    ASSERT_TRUE(SetOwnerAndMode(home.path(), kNobody, kNobody, 0700));
-    // The program in a folder of root's, as /usr/bin is.
-    const QString program = CopyForNobody(BuildDir() + "/Quorvane_for_K740_3T_TQ55_SPI", install);
-    ASSERT_FALSE(program.isEmpty());
 
     SimProcess sim(ports.path(), 7);
     ASSERT_TRUE(sim.WaitReady());
