@@ -388,9 +388,7 @@ TEST(RecordProgram, SigtermKeepsEveryLine) {
 TEST(RecordProgram, BadInputGivesOneLineAndCreatesNothing) {
     QTemporaryDir ports, work;
     ASSERT_TRUE(QDir(work.path()).mkdir("readonly"));
-    QFile::setPermissions(work.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                           QFileDevice::ExeOwner | QFileDevice::ReadOther |
-                                           QFileDevice::ExeOther);
+    ASSERT_TRUE(OpenToAll(work));
     QFile::setPermissions(work.filePath("readonly"),
                           QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther |
                               QFileDevice::ExeOther);
