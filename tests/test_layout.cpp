@@ -18,6 +18,7 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTest>
 #include <memory>
 #include <ostream>
 #include <vector>
@@ -591,6 +592,40 @@ TEST_F(Layout, KeyboardOrder) {
         for (QWidget* o : r.order)
             EXPECT_NE(o->focusPolicy() & Qt::TabFocus, 0) << qPrintable(o->objectName());
     }
+}
+
+// Tab leaves a memo for the next control, also the log, which takes typed
+// text: a keyboard user must never be caught in it.
+TEST_F(Layout, TabLeavesTheMemos) {
+    struct MemoRow {
+        const char* name;
+        QWidget* page;
+        QPlainTextEdit* memo;
+        QWidget* next;
+    };
+    const MemoRow rows[] = {
+        {"log", form_->tabSysCfg, form_->mmLog, form_->cmbFreqSPI},
+        {"recording_name", form_->tabEncPos, form_->mmShranjujIme, form_->seCasShranjevanja},
+    };
+    form_->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form_.get()));
+    for (const MemoRow& r : rows) {
+        SCOPED_TRACE(r.name);
+        form_->Pages->setCurrentWidget(r.page);
+        r.memo->setFocus(Qt::TabFocusReason);
+        ASSERT_TRUE(r.memo->hasFocus());
+        const QString before = r.memo->toPlainText();
+        QTest::keyClick(r.memo, Qt::Key_Tab);
+        EXPECT_EQ(r.memo->toPlainText(), before) << "Tab went into the text";
+        EXPECT_TRUE(r.next->hasFocus() || r.next->isAncestorOf(QApplication::focusWidget()))
+            << "focus on " << qPrintable(QApplication::focusWidget()->objectName());
+    }
+    // Typing into the log still works.
+    form_->Pages->setCurrentWidget(form_->tabSysCfg);
+    form_->mmLog->setFocus(Qt::TabFocusReason);
+    QTest::keyClicks(form_->mmLog, QStringLiteral("bench 3"));
+    EXPECT_TRUE(form_->mmLog->toPlainText().endsWith(QStringLiteral("bench 3")))
+        << qPrintable(form_->mmLog->toPlainText());
 }
 
 TEST_F(Layout, LabelsShowPlainText) {

@@ -165,6 +165,9 @@ void TMainForm::CreateControls() {
     mmLog->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     // Also ends the undo history, which would keep every line ever logged.
     mmLog->setMaximumBlockCount(LogLineLimit);
+    // The log takes typing, but Tab moves on, as it does from any memo of the
+    // page: a keyboard user must be able to leave it.
+    mmLog->setTabChangesFocus(true);
 
     grpInterfaceInfo = Place(new QGroupBox(QStringLiteral(" Interface info "), tabSysCfg),
                              "grpInterfaceInfo", 16, 23, 217, 106);
