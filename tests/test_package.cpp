@@ -94,6 +94,42 @@ TEST_F(Package, DesktopEntryPassesValidationAndNamesInstalledProgramAndIcon) {
     EXPECT_FALSE(s.value("Categories").toString().isEmpty());
 }
 
+// A task bar on X11 ties a window to its menu entry, and so to its name and
+// icon, through the class of the window that the entry names.
+TEST_F(Package, DesktopEntryNamesTheClassOfTheRealWindow) {
+    QSettings entry(Path("usr/share/applications/" + kName + ".desktop"), QSettings::IniFormat);
+    entry.beginGroup("Desktop Entry");
+    const QString wmClass = entry.value("StartupWMClass").toString();
+    ASSERT_FALSE(wmClass.isEmpty());
+
+    Xvfb x;
+    ASSERT_FALSE(x.Display().isEmpty()) << "Xvfb did not start";
+    QTemporaryDir ports;
+    QProcess tool;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("K740_SERIALCOMM_DIR", ports.path());
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    env.insert("DISPLAY", x.Display());
+    tool.setProcessEnvironment(env);
+    tool.start(Path("usr/bin/Quorvane_for_K740_3T_TQ55_SPI"), {});
+    ASSERT_TRUE(tool.waitForStarted(5000));
+    const QString window = XdoTool(x.Display(), {"search", "--sync", "--name", "TQ55 SPI encoders"})
+                               .section('\n', 0, 0);
+    ASSERT_FALSE(window.isEmpty());
+    QProcess xprop;
+    xprop.setProcessEnvironment(env);
+    xprop.start("xprop", {"-id", window, "WM_CLASS"});
+    ASSERT_TRUE(xprop.waitForFinished(10000));
+    // WM_CLASS(STRING) = "instance", "class": the entry matches the class.
+    const QString said = QString::fromLatin1(xprop.readAllStandardOutput()).trimmed();
+    const QRegularExpression classOf("^WM_CLASS\\(STRING\\) = \"[^\"]*\", \"([^\"]*)\"$");
+    const QRegularExpressionMatch m = classOf.match(said);
+    ASSERT_TRUE(m.hasMatch()) << said.toStdString();
+    EXPECT_EQ(m.captured(1), wmClass);
+    tool.terminate();
+    EXPECT_TRUE(tool.waitForFinished(5000));
+}
+
 TEST_F(Package, IconsHaveTheSizeOfTheirFolderAndTheSvgParses) {
     const QDir hicolor(Path("usr/share/icons/hicolor"));
     int pngs = 0;
