@@ -35,7 +35,11 @@ public:
         }
     }
     bool WaitReady() { return WaitForLine("k740-sim: COM", 5000); }
-    void Send(const QByteArray& line) { proc_.write(line + "\n"); }
+    // Written at once: QProcess would otherwise hold it until its next wait.
+    void Send(const QByteArray& line) {
+        proc_.write(line + "\n");
+        proc_.waitForBytesWritten(3000);
+    }
     // Every command the box received so far.
     QStringList Commands() {
         Send("commands");

@@ -10,6 +10,7 @@
 #include <exception>
 #include <optional>
 
+#include "core/Formatting.h"
 #include "platform/Clock.h"
 #include "platform/Console.h"
 #include "record/Recorder.h"
@@ -182,10 +183,10 @@ private:
         QString state;
         if (rec_.State() == TRecorderState::SearchInterface) state = ", searching for the box";
         if (rec_.State() == TRecorderState::SearchEncoder) state = ", searching for the encoder";
-        return QStringLiteral("k740-record: %1 readings, %2/s, %3 faults, %4 s%5")
-            .arg(rec_.Readings())
+        return QStringLiteral("k740-record: %1, %2/s, %3, %4 s%5")
+            .arg(CountOf(rec_.Readings(), QStringLiteral("reading"), QStringLiteral("readings")))
             .arg(rate, 0, 'f', 1)
-            .arg(rec_.Faults())
+            .arg(CountOf(rec_.Faults(), QStringLiteral("fault"), QStringLiteral("faults")))
             .arg(seconds, 0, 'f', 1)
             .arg(state);
     }
