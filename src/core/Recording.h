@@ -1,6 +1,8 @@
 // The recording file: its name, its header, one line per good reading, the
 // duration rule and writes that survive a crash. The window and the recorder
-// write through this, so their files agree byte for byte.
+// write through this, so their files have one format. The values differ in
+// one column: Position_mm is relative to the software zero, which only the
+// window has.
 #pragma once
 
 #include <QByteArray>
