@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QSet>
 #include <QTabBar>
 #include <QTabWidget>
@@ -25,6 +26,7 @@
 
 #include "app/Fonts.h"
 #include "app/PositionChart.h"
+#include "app/ScreenFit.h"
 #include "app/TQ55_SPI_Main.h"
 
 // Readable failure messages for the Qt values compared below.
@@ -182,8 +184,9 @@ protected:
         const auto all = form_->findChildren<QWidget*>(QString::fromLatin1(name));
         return all.size() == 1 ? all.first() : nullptr;
     }
+    // "MainForm" is the window's client area.
     QWidget* ParentByName(const char* name) const {
-        return QLatin1String(name) == QLatin1String("MainForm") ? form_.get() : Find(name);
+        return QLatin1String(name) == QLatin1String("MainForm") ? form_->ClientArea : Find(name);
     }
 
     QTemporaryDir portDir_;
@@ -311,6 +314,11 @@ TEST_F(Layout, WindowIsFixedWithCloseButtonOnly) {
     EXPECT_EQ(form_->size(), QSize(1068, 652));
     EXPECT_EQ(form_->minimumSize(), QSize(1068, 652));
     EXPECT_EQ(form_->maximumSize(), QSize(1068, 652));
+    // The client area fills the window exactly: nothing to scroll.
+    EXPECT_EQ(form_->ClientArea->size(), QSize(1068, 652));
+    EXPECT_EQ(form_->ClientArea->mapTo(form_.get(), QPoint(0, 0)), QPoint(0, 0));
+    EXPECT_FALSE(form_->ClientScroll->verticalScrollBar()->isVisible());
+    EXPECT_FALSE(form_->ClientScroll->horizontalScrollBar()->isVisible());
 
     const Qt::WindowFlags flags = form_->windowFlags();
     EXPECT_TRUE(flags.testFlag(Qt::CustomizeWindowHint))
@@ -532,7 +540,7 @@ TEST_F(Layout, LabelsUnderPanelsNeverShow) {
         QWidget* label = Find(r.label);
         ASSERT_NE(label, nullptr);
         const QPoint centre = label->geometry().center();
-        QWidget* top = form_->childAt(centre);
+        QWidget* top = form_->ClientArea->childAt(centre);
         ASSERT_NE(top, nullptr);
         EXPECT_TRUE(top == r.cover || r.cover->isAncestorOf(top)) << qPrintable(top->objectName());
     }
