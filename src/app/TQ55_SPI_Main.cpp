@@ -65,7 +65,13 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
         return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     };
     UserLocale = [] { return QLocale(); };
-    LogEcho = [](const QString& line) { std::fputs((line.toUtf8() + '\n').constData(), stderr); };
+    // Flushed line by line: Windows' C runtime buffers standard error when it
+    // is a file (a "2> log.txt" of the command prompt), which would hold the
+    // log back until the program ends.
+    LogEcho = [](const QString& line) {
+        std::fputs((line.toUtf8() + '\n').constData(), stderr);
+        std::fflush(stderr);
+    };
     CreateControls();
     new TPaintPacer(this);  // owned by the window
     ConnectEvents();
