@@ -265,11 +265,13 @@ TEST_F(Recorder, SummaryAgreesWithTheServedPositionsAndTheInjectedFaults) {
     for (std::size_t i = 0; i < counts.size(); ++i) {
         sum += counts[i] * mmPerCount;
         if (i > 0)
-            largestStep = std::max(largestStep, std::fabs(double(counts[i]) - double(counts[i - 1])));
+            largestStep =
+                std::max(largestStep, std::fabs(double(counts[i]) - double(counts[i - 1])));
     }
     const double mean = sum / n;
     double squares = 0;
-    for (const std::uint32_t c : counts) squares += (c * mmPerCount - mean) * (c * mmPerCount - mean);
+    for (const std::uint32_t c : counts)
+        squares += (c * mmPerCount - mean) * (c * mmPerCount - mean);
 
     EXPECT_EQ(rec->ElapsedMs(), elapsed);
     const QJsonObject j = QJsonDocument::fromJson(rec->Summary().Json(elapsed)).object();
@@ -545,9 +547,9 @@ TEST(RecordProgram, StandardOutputIntoWcCountsExactlyTheLinesWritten) {
     QTemporaryDir ports, work;
     SimProcess sim(ports.path(), 7);
     ASSERT_TRUE(sim.WaitReady());
-    const RecorderRun r = RunPipeline(
-        R"("$0" --out - --seconds 2 --interval 5 --summary run.json | wc -l)", ports.path(),
-        work.path(), 20000);
+    const RecorderRun r =
+        RunPipeline(R"("$0" --out - --seconds 2 --interval 5 --summary run.json | wc -l)",
+                    ports.path(), work.path(), 20000);
     ASSERT_TRUE(r.finished);
     EXPECT_EQ(r.exitCode, 0) << r.stdErr.toStdString();
     const QJsonObject summary = ReadJson(QDir(work.path()).filePath("run.json"));
@@ -567,7 +569,8 @@ class Broker {
 public:
     explicit Broker(const QString& dir) {
         for (int attempt = 0; attempt < 20 && port_ == 0; ++attempt) {
-            const int port = 20000 + int((QCoreApplication::applicationPid() * 7 + attempt * 131) % 30000);
+            const int port =
+                20000 + int((QCoreApplication::applicationPid() * 7 + attempt * 131) % 30000);
             const QString conf = QDir(dir).filePath("mosquitto.conf");
             QFile f(conf);
             if (!f.open(QIODevice::WriteOnly)) return;
@@ -580,7 +583,8 @@ public:
             // to never fills while nobody reads it.
             proc_.setProcessChannelMode(QProcess::MergedChannels);
             proc_.start("mosquitto", {"-c", conf});
-            if (WaitForLog(" running", 5000)) port_ = port;
+            if (WaitForLog(" running", 5000))
+                port_ = port;
             else {
                 proc_.kill();
                 proc_.waitForFinished(2000);
@@ -640,7 +644,8 @@ TEST(RecordProgram, ReadmeRecipeThroughAnMqttBrokerDeliversEveryLineInOrder) {
     received.clear();
 
     const RecorderRun r = RunPipeline(
-        QStringLiteral(R"("$0" --out - --seconds 2 --interval 5 | mosquitto_pub -l -q 1 -h 127.0.0.1 -p %1 -t %2)")
+        QStringLiteral(
+            R"("$0" --out - --seconds 2 --interval 5 | mosquitto_pub -l -q 1 -h 127.0.0.1 -p %1 -t %2)")
             .arg(port, topic),
         ports.path(), work.path(), 20000);
     ASSERT_TRUE(r.finished);
@@ -676,9 +681,10 @@ TEST(RecordProgram, NothingStartsWhenTheOutputCannotBeHad) {
         int exitCode;
         QStringList stdErr;
     };
-    const QString usage = QString::fromLatin1("usage: k740-record [--out FILE] [--seconds S] "
-                                              "[--interval MS] [--wait S] [--port N] "
-                                              "[--summary FILE]");
+    const QString usage = QString::fromLatin1(
+        "usage: k740-record [--out FILE] [--seconds S] "
+        "[--interval MS] [--wait S] [--port N] "
+        "[--summary FILE]");
     const Case cases[] = {
         {"standard_output_closed",
          R"("$0" --out - >&-)",
@@ -709,13 +715,14 @@ TEST(RecordProgram, ReaderThatGoesAwayEndsTheRunCleanlyWithItsSummary) {
     // head leaves after five lines; pipefail gives the recorder's own end
     // (141 for a death by SIGPIPE). Four readings a second: lines held in a
     // buffer would keep head waiting far beyond the deadline.
-    const RecorderRun r = RunPipeline(
-        R"("$0" --out - --seconds 0 --interval 250 --summary run.json | head -n 5)", ports.path(),
-        work.path(), 15000);
+    const RecorderRun r =
+        RunPipeline(R"("$0" --out - --seconds 0 --interval 250 --summary run.json | head -n 5)",
+                    ports.path(), work.path(), 15000);
     ASSERT_TRUE(r.finished) << "still running after its reader went";
     EXPECT_EQ(r.exitCode, 0) << r.stdErr.toStdString();
     EXPECT_EQ(r.stdOut.split('\n', Qt::SkipEmptyParts).size(), 5);
-    EXPECT_TRUE(r.stdErr.contains("k740-record: the reader of standard output has gone; stopping\n"))
+    EXPECT_TRUE(
+        r.stdErr.contains("k740-record: the reader of standard output has gone; stopping\n"))
         << r.stdErr.toStdString();
     EXPECT_TRUE(r.stdErr.contains("k740-record: readings: ")) << r.stdErr.toStdString();
     EXPECT_GE(ReadJson(QDir(work.path()).filePath("run.json"))["readings"].toInt(), 4);
@@ -728,10 +735,9 @@ TEST(RecordProgram, FileIsSyncedAtMostOnceASecondAndOnClose) {
     SimProcess sim(ports.path(), 7);
     ASSERT_TRUE(sim.WaitReady());
     const QString trace = QDir(work.path()).filePath("trace.txt");
-    const RecorderRun r =
-        RunRecorder({"--out", "rec.csv", "--seconds", "3", "--interval", "1"}, ports.path(),
-                    work.path(), 30000,
-                    {"strace", "-f", "-qq", "-e", "trace=openat,fdatasync,close", "-o", trace});
+    const RecorderRun r = RunRecorder(
+        {"--out", "rec.csv", "--seconds", "3", "--interval", "1"}, ports.path(), work.path(), 30000,
+        {"strace", "-f", "-qq", "-e", "trace=openat,fdatasync,close", "-o", trace});
     ASSERT_TRUE(r.finished);
     ASSERT_EQ(r.exitCode, 0) << r.stdErr.toStdString();
     const QString text = QString::fromLatin1(ReadAll(trace));

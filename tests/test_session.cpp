@@ -37,7 +37,8 @@ private:
     void SearchingEncoder() override { lines << "searching encoder"; }
     void ConfigurationCleared() override { lines << "configuration cleared"; }
     void EncoderFound(TDetection found) override {
-        lines << (found == TDetection::Advanced ? "encoder found advanced" : "encoder found simple");
+        lines << (found == TDetection::Advanced ? "encoder found advanced"
+                                                : "encoder found simple");
     }
     void FrameRead(const TFrameRead& r) override {
         QString line = "read " + QString::fromLatin1(r.Command);
@@ -134,8 +135,8 @@ TEST_F(Session, InterfaceSearchFindsAndSetsUpTheBoxOrSearchesOn) {
                                     "log: SPI settings: OK G0:1", "log: SPI settings: OK D055",
                                     "settings checked", "log: SPI frequency: M5 = 1.5 MHz",
                                     "supply status due", "interface ready"}));
-    EXPECT_EQ(Box().Commands(), (std::vector<std::string>{"v", "o", "r", "Cp", "G0:1", "D055",
-                                                          "M5", "m", "V5", "n"}));
+    EXPECT_EQ(Box().Commands(), (std::vector<std::string>{"v", "o", "r", "Cp", "G0:1", "D055", "M5",
+                                                          "m", "V5", "n"}));
     EXPECT_EQ(s.next.Next, TSessionState::SearchEncoder);
     EXPECT_EQ(s.next.DelayMs, kEncoderSearchMs);
     EXPECT_TRUE(s.fields.K740_H.IsOpen());
@@ -205,7 +206,8 @@ TEST_F(Session, SetUpReportsEachFailingReplyAndStillHandsOver) {
 }
 
 TEST_F(Session, EncoderSearchTickByFault) {
-    const QString simpleFrame = QString::fromStdString(K740Box::SimpleFrame(1000000, false, false, 0));
+    const QString simpleFrame =
+        QString::fromStdString(K740Box::SimpleFrame(1000000, false, false, 0));
     const QStringList start = {"searching encoder", "supply status due", "configuration cleared"};
     const Row rows[] = {
         {"advanced_encoder",
@@ -223,13 +225,11 @@ TEST_F(Session, EncoderSearchTickByFault) {
          TSessionState::SearchEncoder},
         {"box_unplugged_goes_back_to_the_interface_search",
          [](Session&, K740Box&, k740sim::PtyBox& p) { p.Unplug(); },
-         start + QStringList{"read ?06:006 failed"},
-         TSessionState::SearchInterface},
+         start + QStringList{"read ?06:006 failed"}, TSessionState::SearchInterface},
         {"wrong_length_goes_back_to_the_interface_search",
          [](Session&, K740Box& b, auto&) { b.SetFrameLengthDelta(1); },
          start + QStringList{"read ?06:006 " + Advanced(1000000) + "0 refused"},
-         TSessionState::SearchInterface,
-         true},
+         TSessionState::SearchInterface, true},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
@@ -309,7 +309,7 @@ TEST_F(Session, ReadingTickByFault) {
         EXPECT_EQ(s->next.Next, r.next);
         EXPECT_EQ(s->next.DelayMs, r.next == TSessionState::Reading ? kDefaultReadingIntervalMs
                                    : r.next == TSessionState::SearchEncoder ? kEncoderSearchMs
-                                                                           : kInterfaceSearchMs);
+                                                                            : kInterfaceSearchMs);
         if (r.portClosed) {
             EXPECT_FALSE(s->fields.K740_H.IsOpen());
         }
@@ -351,9 +351,9 @@ TEST_F(Session, StatusLatchesOverElevenAdvancedReadingsAndTheSupplyIsDueOnTheTwe
     EXPECT_EQ(s->fields.CycleCounterPower, 0);
     // A bit seen once stays until its window of eleven ends; the next window
     // shows only its own.
-    const std::vector<int> expected = {0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11,
-                                       0x11, 0x91, 0x04, 0x04, 0x04, 0x04, 0x04, 0x04, 0x04,
-                                       0x04, 0x04, 0x04};
+    const std::vector<int> expected = {0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11,
+                                       0x11, 0x11, 0x11, 0x91, 0x04, 0x04, 0x04,
+                                       0x04, 0x04, 0x04, 0x04, 0x04, 0x04, 0x04};
     EXPECT_EQ(latched, expected);
 }
 

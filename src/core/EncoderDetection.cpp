@@ -78,9 +78,8 @@ TReadingOutcome ClassifyReading(const TEncoderPosition& pos) {
 TReadingFault ReadingFaultOf(const TEncoderPosition& pos) {
     if (pos.ErrComm == TR_TIMEOUT) return TReadingFault::TimeOut;
     if (pos.ErrComm != TR_OK) return TReadingFault::LostInterface;
-    const bool idleLine =
-        !pos.RxData.isEmpty() && std::all_of(pos.RxData.begin(), pos.RxData.end(),
-                                             [](char c) { return c == 'F'; });
+    const bool idleLine = !pos.RxData.isEmpty() && std::all_of(pos.RxData.begin(), pos.RxData.end(),
+                                                               [](char c) { return c == 'F'; });
     return idleLine ? TReadingFault::LostEncoder : TReadingFault::FrameCheck;
 }
 

@@ -64,9 +64,9 @@ TSessionState TReadingSession::SearchInterface() {
 }
 
 std::optional<int> TReadingSession::ScanPorts() {
-    const TProbeResult probe =
-        ProbeForBox(fields_.COMPorts, fields_.K740_H, fields_.K740identifikacija,
-                    [this] { Tell(&TSessionObserver::PortOpened); }, onlyPort_);
+    const TProbeResult probe = ProbeForBox(
+        fields_.COMPorts, fields_.K740_H, fields_.K740identifikacija,
+        [this] { Tell(&TSessionObserver::PortOpened); }, onlyPort_);
     for (const QString& line : portAccess_.NewLines(probe.OpenFailures))
         Tell(&TSessionObserver::PortAccessProblem, line);
     if (!probe.Found) return std::nullopt;

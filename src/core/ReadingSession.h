@@ -80,7 +80,7 @@ struct TFrameRead {
 struct TGoodReading {
     const TEncoderPosition& Position;
     bool Advanced = false;
-    QString Reply;  // the raw frame, as read
+    QString Reply;            // the raw frame, as read
     std::uint8_t Status = 0;  // the detailed status of this reading (advanced)
     // The status bits of the window of 11 advanced readings this one belongs
     // to, ORed up to and including this one: what the status panels show.

@@ -141,7 +141,8 @@ TRecordingResult TRecordingFile::WriteToFile(const QByteArray& line) {
     }
     // At most once a second, so a fast reading loop pays for it once in
     // hundreds of lines.
-    if (platform::TickMs() - lastSyncMs_ >= kSyncPeriodMs) return Sync(TRecordingFailure::WriteFailed);
+    if (platform::TickMs() - lastSyncMs_ >= kSyncPeriodMs)
+        return Sync(TRecordingFailure::WriteFailed);
     return result;
 }
 

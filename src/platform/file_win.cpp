@@ -1,7 +1,6 @@
 // Files on Windows. Built only on Windows.
-#include <windows.h>
-
 #include <io.h>
+#include <windows.h>
 
 #include "platform/Error.h"
 #include "platform/File.h"

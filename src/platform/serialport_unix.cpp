@@ -294,8 +294,7 @@ WaitResult WaitReadable(PortHandle port, int timeoutMs) {
             // read, and poll says so again at once: waiting on would spin
             // until the time-out. Only bytes still queued count as readable.
             int queued = 0;
-            if (::ioctl(fd, FIONREAD, &queued) == 0 && queued > 0)
-                return WaitResult::Readable;
+            if (::ioctl(fd, FIONREAD, &queued) == 0 && queued > 0) return WaitResult::Readable;
             RecordError(EIO);
             return WaitResult::Hangup;
         }

@@ -155,8 +155,8 @@ void TRecorder::SetupLog(const QString& line) {
 
 void TRecorder::InterfaceReady() {
     Say(QStringLiteral("Interface: ") + QString::fromLatin1(identity_.Identification) + "." +
-        QString::number(identity_.RevisionFW) + ", Serial: " +
-        QString::fromLatin1(identity_.Serial) +
+        QString::number(identity_.RevisionFW) +
+        ", Serial: " + QString::fromLatin1(identity_.Serial) +
         ", supply: " + QuerySupplyStatus(fields_.K740_H.Get()));
 }
 
@@ -171,9 +171,9 @@ void TRecorder::FrameRead(const TFrameRead& read) {
 }
 
 void TRecorder::GoodReading(const TGoodReading& reading) {
-    if (!file_) return;  // the file failed to start; the step ends the run
-    // No software zero here: positions are absolute, as in the tool before
-    // anyone zeroes it.
+    // The file is open: the encoder search that led here started it, or
+    // ended the run when it could not. No software zero here: positions
+    // are absolute, as in the tool before anyone zeroes it.
     const std::uint64_t elapsed = ElapsedMs();
     const TRecordingResult written =
         file_->Write(RecordingLine(elapsed, reading.Reply, reading.Position, Locale()));

@@ -78,8 +78,9 @@ QStringList TRunSummary::Lines(std::uint64_t elapsedMs) const {
                  .arg(PerSecond(readings_, elapsedMs), 0, 'f', 1);
     QStringList faults;
     for (const FaultName& f : kFaultNames)
-        faults << QStringLiteral("%1 %2").arg(QString::fromLatin1(f.text)).arg(
-                      faults_[static_cast<int>(f.fault)]);
+        faults << QStringLiteral("%1 %2")
+                      .arg(QString::fromLatin1(f.text))
+                      .arg(faults_[static_cast<int>(f.fault)]);
     lines << QStringLiteral("faults: ") + faults.join(QStringLiteral(", "));
     lines << QStringLiteral("readings with the error bit: %1, with the warning bit: %2")
                  .arg(errorBit_)
@@ -116,11 +117,10 @@ QByteArray TRunSummary::Json(std::uint64_t elapsedMs) const {
     o.insert(QLatin1String("error_bit_readings"), static_cast<qint64>(errorBit_));
     o.insert(QLatin1String("warning_bit_readings"), static_cast<qint64>(warningBit_));
     if (readings_ > 0) {
-        o.insert(QLatin1String("position_mm"),
-                 QJsonObject{{QLatin1String("min"), minMm_},
-                             {QLatin1String("max"), maxMm_},
-                             {QLatin1String("mean"), meanMm_},
-                             {QLatin1String("std_dev"), StdDevMm()}});
+        o.insert(QLatin1String("position_mm"), QJsonObject{{QLatin1String("min"), minMm_},
+                                                           {QLatin1String("max"), maxMm_},
+                                                           {QLatin1String("mean"), meanMm_},
+                                                           {QLatin1String("std_dev"), StdDevMm()}});
     } else {
         o.insert(QLatin1String("position_mm"), QJsonValue::Null);
     }

@@ -34,21 +34,22 @@ const char kHelp[] =
     "                 name, POSITION_<part number>__<time stamp>.csv, in the current\n"
     "                 folder\n"
     "  --out -        write the lines to standard output instead, for a pipe to\n"
-    "                 another program: the header first, then each line as it is\n"
-    "                 read (no file is synced then)\n"
+    "                 another program: the header first, then each line the moment\n"
+    "                 it is read, ended by a line feed alone\n"
     "  --seconds S    record for S seconds, 0 to 2147483 (default 20; 0: until\n"
     "                 interrupted); the reading that passes S is the last\n"
     "  --interval MS  pause between readings, 1 to 10000 ms (default 70)\n"
     "  --wait S       give up when no box, or no encoder behind it, answered\n"
     "                 within S seconds, 0 to 2147483 (default 10)\n"
     "  --port N       try only COM<N>, 1 to 255 (default: every candidate)\n"
-    "  --summary FILE also write the run summary to FILE, as one JSON object\n"
+    "  --summary FILE also write the run summary to FILE, as one JSON object; its\n"
+    "                 folder must exist\n"
     "  --help         this text\n"
     "\n"
     "A file is synced to the disk at most once a second and when it is closed: a\n"
     "power cut loses at most the last second of readings. SIGINT or SIGTERM ends\n"
-    "the recording with every line in the file; so does the reader of --out -\n"
-    "going away.\n"
+    "the recording with every line in the file. With --out -, the reader of the\n"
+    "pipe going away ends it too.\n"
     "\n"
     "At the end a run summary goes to standard error: readings and readings/s;\n"
     "failed readings by kind (time-out: no reply in time; frame check: the frame\n"
@@ -155,7 +156,8 @@ std::optional<QString> summaryProblem(const QString& summary) {
     const QString folder = QDir::toNativeSeparators(file.absolutePath());
     if (!dir.exists()) return QStringLiteral("--summary: folder %1 does not exist").arg(folder);
     if (!dir.isDir()) return QStringLiteral("--summary: %1 is not a folder").arg(folder);
-    if (!dir.isWritable()) return QStringLiteral("--summary: cannot write to folder %1").arg(folder);
+    if (!dir.isWritable())
+        return QStringLiteral("--summary: cannot write to folder %1").arg(folder);
     if (file.isDir())
         return QStringLiteral("--summary: %1 is a folder")
             .arg(QDir::toNativeSeparators(file.absoluteFilePath()));
@@ -314,7 +316,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (parsed.recorder.OutFile == kStandardOutputOption && !standardOutputOpen) {
-        std::fprintf(stderr, "k740-record: standard output is closed; --out - has nowhere to write\n");
+        std::fprintf(stderr,
+                     "k740-record: standard output is closed; --out - has nowhere to write\n");
         return static_cast<int>(TRecorderExit::FileFailed);
     }
     if (const auto problem = outputProblem(parsed.recorder)) {

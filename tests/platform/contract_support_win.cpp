@@ -7,11 +7,10 @@
 //   K740_CONTRACT_LOG             the box's output (a file), as a Windows path
 // The device map is the registry key HKLM\HARDWARE\DEVICEMAP\SERIALCOMM, which
 // the tests write to (as an administrator would have to on Windows).
-#include <windows.h>
-
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <cstdlib>
