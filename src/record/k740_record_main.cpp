@@ -11,6 +11,7 @@
 #include <exception>
 #include <optional>
 
+#include "core/Formatting.h"
 #include "platform/Clock.h"
 #include "platform/Console.h"
 #include "record/Recorder.h"
@@ -29,6 +30,10 @@ const char kHelp[] =
     "found; its times count from then. A lost box sends it back to the search and\n"
     "a failed frame check to the encoder search; the recording goes on in the same\n"
     "file. Progress goes to standard error.\n"
+    "\n"
+    "Positions are absolute: there is no software zero here, so Position_mm counts\n"
+    "from the encoder's count 0. The window's Position_mm is relative to the zero\n"
+    "set with its Zero button. Position_cnt is the raw count in both.\n"
     "\n"
     "  --out FILE     the file to write (replaced if it exists); default: the tool's\n"
     "                 name, POSITION_<part number>__<time stamp>.csv, in the current\n"
@@ -56,12 +61,13 @@ const char kHelp[] =
     "failed its CRC or trailing bits; wrong length: a reply of the wrong length;\n"
     "lost interface: the port failed or went away; lost encoder: no encoder\n"
     "answered behind the box); readings with the error bit and with the warning\n"
-    "bit; the position in mm (min, max, mean, standard deviation); and the largest\n"
-    "step between two consecutive recorded readings, in counts and mm. The JSON\n"
-    "object has the keys readings, seconds, readings_per_second, faults (time_out,\n"
-    "frame_check, wrong_length, lost_interface, lost_encoder), error_bit_readings,\n"
-    "warning_bit_readings, position_mm (min, max, mean, std_dev) and largest_step\n"
-    "(counts, mm); the last two are null without readings.\n"
+    "bit; the absolute position in mm (min, max, mean, standard deviation); and\n"
+    "the largest step between two consecutive recorded readings, in counts and\n"
+    "mm. The JSON object has the keys readings, seconds, readings_per_second,\n"
+    "faults (time_out, frame_check, wrong_length, lost_interface, lost_encoder),\n"
+    "error_bit_readings, warning_bit_readings, position_mm (min, max, mean,\n"
+    "std_dev) and largest_step (counts, mm); the last two are null without\n"
+    "readings.\n"
     "\n"
     "Exit codes:\n"
     "  0  done: the time ran out, it was interrupted, or the reader of --out - left\n"
@@ -235,10 +241,10 @@ private:
         QString state;
         if (rec_.State() == TRecorderState::SearchInterface) state = ", searching for the box";
         if (rec_.State() == TRecorderState::SearchEncoder) state = ", searching for the encoder";
-        return QStringLiteral("k740-record: %1 readings, %2/s, %3 faults, %4 s%5")
-            .arg(rec_.Readings())
+        return QStringLiteral("k740-record: %1, %2/s, %3, %4 s%5")
+            .arg(CountOf(rec_.Readings(), QStringLiteral("reading"), QStringLiteral("readings")))
             .arg(rate, 0, 'f', 1)
-            .arg(rec_.Faults())
+            .arg(CountOf(rec_.Faults(), QStringLiteral("fault"), QStringLiteral("faults")))
             .arg(seconds, 0, 'f', 1)
             .arg(state);
     }

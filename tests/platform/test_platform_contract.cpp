@@ -1,7 +1,8 @@
 // The contract of the platform layer (SerialPort.h, DeviceMap.h, Clock.h,
-// File.h, Console.h), the same source for every platform: it runs natively
-// against the POSIX files and, cross-compiled, under Wine against the Windows
-// files, each time talking to the simulated box on a real pseudo-terminal.
+// File.h, Console.h, ProgramFolder.h), the same source for every platform: it
+// runs natively against the POSIX files and, cross-compiled, under Wine
+// against the Windows files, each time talking to the simulated box on a real
+// pseudo-terminal.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -14,6 +15,7 @@
 #include "platform/Console.h"
 #include "platform/DeviceMap.h"
 #include "platform/File.h"
+#include "platform/ProgramFolder.h"
 #include "platform/SerialPort.h"
 
 namespace {
@@ -374,6 +376,15 @@ TEST(DeviceMap, PortNameWithoutNumberIsNotMisread) {
     ASSERT_EQ(e != nullptr, expected.Listed);
     if (e) {
         EXPECT_EQ(e->PortName, expected.PortName);
+    }
+}
+
+// An installed program keeps no user data beside itself; a copy that is not
+// installed may.
+TEST(ProgramFolder, InstalledFoldersAreTold) {
+    for (const contract::ProgramFolderCase& c : contract::ProgramFolderCases()) {
+        SCOPED_TRACE(c.Name + ": " + c.Folder.string());
+        EXPECT_EQ(platform::IsInstalledProgramFolder(c.Folder), c.Installed);
     }
 }
 
