@@ -452,7 +452,10 @@ TEST(RecordProgram, ProgressCountsOneFaultInTheSingular) {
     ASSERT_TRUE(p.waitForFinished(20000));
     err += QString::fromLocal8Bit(p.readAllStandardError());
     EXPECT_EQ(p.exitCode(), 0) << err.toStdString();
-    const QString last = err.trimmed().section('\n', -1);
+    // The progress line's last state, which the run summary follows.
+    QString last;
+    for (const QString& line : err.split('\n'))
+        if (line.contains(QRegularExpression("^k740-record: \\d+ readings?, "))) last = line;
     EXPECT_TRUE(last.contains(QRegularExpression("^k740-record: \\d+ readings, [0-9.]+/s, 1 fault, ")))
         << last.toStdString();
 }
