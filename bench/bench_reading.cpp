@@ -36,6 +36,11 @@
 // The last row has the traffic log on and in view, on the System Config
 // page, where every 21st reading also asks for the supply status.
 //
+// The two recording rows record every reading to a file beside this program
+// (on the disk, not in memory), once with the file synced to the disk once a
+// second as the program does, and once without: the difference is what that
+// safety costs.
+//
 // Window paints are the paints of the position label, which changes at every
 // reading: how often the window reaches the screen. The input row posts a
 // key press from another thread every 20 ms, as the window system would, and
@@ -72,6 +77,7 @@
 #include "app/TQ55_SPI_Main.h"
 #include "app/UserMessages.h"
 #include "core/Enkoderji_splosno.h"
+#include "core/Recording.h"
 #include "core/Serial_driver.h"
 
 namespace {
@@ -91,6 +97,8 @@ struct Config {
     bool plot;
     bool input = false;  // measure how long a key press waits
     bool log = false;    // the traffic log on and in view (System Config)
+    bool record = false;  // record every reading to a file
+    TRecordingSync sync = TRecordingSync::EverySecond;
 };
 
 struct Result {
@@ -241,6 +249,13 @@ Result RunOne(const Config& cfg, double seconds) {
     setenv("K740_SERIALCOMM_DIR", dir.path().toLocal8Bit().constData(), 1);
     ResetGlobals();
     ReplyWaitMode = cfg.wait;
+    RecordingSyncMode = cfg.sync;
+    // /tmp may be memory; a sync there would cost nothing.
+    QTemporaryDir recordings(QCoreApplication::applicationDirPath() + "/bench_reading-XXXXXX");
+    if (cfg.record && !recordings.isValid()) {
+        res.error = "no folder for the recording beside the program";
+        return res;
+    }
 
     std::unique_ptr<k740sim::PtyBox> pty;
     const std::set<QString> tasksBefore = TaskIds();
@@ -286,6 +301,15 @@ Result RunOne(const Config& cfg, double seconds) {
     form->Pages->setCurrentWidget(cfg.log ? form->tabSysCfg : form->tabEncPos);
     form->cbLogComm->setChecked(cfg.log);
     form->cbPosPlot->setChecked(cfg.plot);
+    if (cfg.record) {
+        form->RecordingDir = recordings.path();
+        form->seCasShranjevanja->SetText(QStringLiteral("0"));  // no time limit
+        form->cbShranjujMeritvePos->setChecked(true);
+        if (!form->ShraniFajl) {
+            res.error = "the recording did not start";
+            return res;
+        }
+    }
     form->seEncoderReadInterval->SetValue(cfg.intervalMs);  // as typed: runs the change handler
     form->tmrReadEncoder->SetInterval(cfg.intervalMs);
     if (form->tmrReadEncoder->Interval() != cfg.intervalMs || !form->tmrReadEncoder->Armed()) {
@@ -365,6 +389,7 @@ Result RunOne(const Config& cfg, double seconds) {
     QTimer::singleShot(int((kWarmUpSeconds + seconds) * 1000) + 10000, &loop, [&] { loop.quit(); });
     loop.exec();
 
+    form->cbShranjujMeritvePos->setChecked(false);  // closes (and syncs) the file
     if (!finished || starts.size() < 2) {
         res.error = "the reading loop stopped (" + std::to_string(starts.size()) + " readings, " +
                     std::to_string(res.leftLoop) + " left the loop)";
@@ -504,6 +529,10 @@ int main(int argc, char** argv) {
         {"70 ms pause, 2 ms reply, chart", "Blocking, on", 70, 2, ReplyWait::Blocking, true},
         {"1 ms, 0 ms reply, chart, keys", "Blocking, on", 1, 0, ReplyWait::Blocking, true, true},
         {"1 ms, 0 ms reply, log in view, keys", "Blocking", 1, 0, ReplyWait::Blocking, true, true, true},
+        {"1 ms, 0 ms reply, recording", "not synced", 1, 0, ReplyWait::Blocking, false, false, false,
+         true, TRecordingSync::Never},
+        {"1 ms, 0 ms reply, recording", "synced 1/s", 1, 0, ReplyWait::Blocking, false, false, false,
+         true, TRecordingSync::EverySecond},
     };
     constexpr std::size_t kCount = sizeof configs / sizeof configs[0];
     if (std::size_t(only) > kCount) {
@@ -598,6 +627,15 @@ int main(int argc, char** argv) {
         std::snprintf(line, sizeof line, "%s: a key press waits at most %.1f ms, within two frames (33 ms)",
                       configs[i].group, results[i].keyMaxMs);
         Goal(line, results[i].keys > 0 && results[i].keyMaxMs <= 33.4);
+    }
+    if (results[11].ok && results[12].ok) {
+        const Result& plain = results[11];
+        const Result& synced = results[12];
+        std::printf("  1 ms, recording: syncing once a second costs %.1f %% of the rate (%.1f -> %.1f/s);\n"
+                    "    period p99 %.2f -> %.2f ms, max %.2f -> %.2f ms; tool CPU %.3f -> %.3f ms per reading\n",
+                    (plain.rate - synced.rate) / plain.rate * 100.0, plain.rate, synced.rate,
+                    plain.periodP99Ms, synced.periodP99Ms, plain.periodMaxMs, synced.periodMaxMs,
+                    plain.cpuToolPer1000, synced.cpuToolPer1000);
     }
     std::fflush(stdout);
     return allOk ? 0 : 1;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "core/Enkoderji_splosno.h"
+#include "core/Recording.h"
 #include "core/Serial_driver.h"
 
 class ModuleGlobalsGuard {
@@ -20,5 +21,6 @@ public:
         TrafficLogEnabled = false;
         TrafficLog.clear();
         ReplyWaitMode = ReplyWait::Blocking;
+        RecordingSyncMode = TRecordingSync::EverySecond;
     }
 };

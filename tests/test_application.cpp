@@ -7,7 +7,7 @@
 #include <stdexcept>
 
 #include "app/Application.h"
-#include "app/UserMessages.h"
+#include "user_messages_capture.h"
 
 namespace {
 
@@ -20,8 +20,8 @@ public:
 };
 
 TEST(Application, EscapingErrorIsShownAndTheLoopGoesOn) {
-    QStringList errors;
-    TUserMessages::ShowError = [&](QWidget*, const QString& t) { errors << t; };
+    QStringList messages, errors;
+    const UserMessagesCapture capture(messages, errors);
     Thrower thrower;
     bool later = false;
     QCoreApplication::postEvent(&thrower, new QEvent(QEvent::User));

@@ -23,7 +23,6 @@ protected:
         pty = std::make_unique<k740sim::PtyBox>(dir->Path(), 7);
         Box().SetSpeed(0);
     }
-    void TearDown() override { platform::ClosePort(port); }
 
     k740sim::K740Box& Box() { return pty->Box(); }
     void Probe() {
@@ -38,7 +37,7 @@ protected:
     ModuleGlobalsGuard globals;
     std::unique_ptr<SerialCommDir> dir;
     std::unique_ptr<k740sim::PtyBox> pty;
-    platform::PortHandle port = platform::InvalidHandle;
+    platform::OwnedPort port;
     QByteArray identification;
     QStringList messages, log;
 };
@@ -55,7 +54,7 @@ TEST_F(Protocol, ProbeReportsEachPortThatWouldNotOpenWithTheSystemsReason) {
     int opened = 0;
     const TProbeResult r = ProbeForBox(comPorts, port, identification, [&] {
         // The port is already in the caller's hands when events may run.
-        EXPECT_NE(port, platform::InvalidHandle);
+        EXPECT_TRUE(port.IsOpen());
         ++opened;
     });
     platform::ClosePort(held3);
@@ -122,92 +121,11 @@ TEST_F(Protocol, ProbeLimitedToOnePortLeavesTheOthersAlone) {
     EXPECT_EQ(r.Port, 7);
     EXPECT_TRUE(other.Box().Commands().empty());
     EXPECT_EQ(comPorts.Items(), (QStringList{"003", "007"})) << "every candidate is still listed";
-    platform::ClosePort(port);
-    port = platform::InvalidHandle;
     EXPECT_FALSE(ProbeForBox(comPorts, port, identification, {}, 5).Found);
-    EXPECT_EQ(port, platform::InvalidHandle);
+    EXPECT_FALSE(port.IsOpen()) << "the port held before the probe stayed open";
 }
 
 // ------------------------------------------------------------ set-up
-
-TEST_F(Protocol, SetUpSendsEveryCommandInOrder) {
-    Probe();
-    const TInterfaceSetUp done = SetUpInterface(port, identification, Report());
-    EXPECT_EQ(Box().Commands(),
-              (Commands{"v", "o", "r", "Cp", "G0:1", "D055", "M5", "m", "V5", "n", "e"}));
-    EXPECT_TRUE(messages.isEmpty()) << messages.join(" | ").toStdString();
-    EXPECT_EQ(done.Identity.Identification, "K740-3T, V2.05 SPI interface");
-    EXPECT_EQ(done.Identity.RevisionFW, 12);
-    EXPECT_EQ(done.Identity.Version, "V2.05.12");
-    EXPECT_EQ(done.Identity.Serial, "SN0042317");
-    EXPECT_FALSE(done.SupplyStatus.isEmpty());
-    EXPECT_EQ(Box().SpiClock(), "5");
-    EXPECT_TRUE(Box().SupplyOn());
-    ASSERT_EQ(log.size(), 4);
-    EXPECT_TRUE(log[0].startsWith("Protocol settings: "));
-    EXPECT_TRUE(log[1].startsWith("SPI settings: "));
-    EXPECT_TRUE(log[2].startsWith("SPI settings: "));
-    EXPECT_TRUE(log[3].startsWith("SPI frequency: "));
-}
-
-TEST_F(Protocol, SetUpHandlesEachFailingReply) {
-    struct Case {
-        const char* name;
-        std::function<void(k740sim::K740Box&)> fault;
-        QStringList messages;
-        QString logLine;  // a line the log must hold
-    };
-    const Case cases[] = {
-        {"cp_lower_case_error",
-         [](auto& b) { b.SetErrorReply("Cp", "error: busy"); },
-         {"Interface error: Cp -> error: busy"},
-         "Protocol settings: error: busy"},
-        {"cp_times_out_after_error",
-         [](auto& b) { b.SetRawReply("Cp", "ERROR"); },
-         {"Interface error: Cp -> ERROR", "Interface error: Cp -> ERROR"},
-         "Protocol settings: ERROR"},
-        {"g01_error",
-         [](auto& b) { b.SetErrorReply("G0:1", "ERROR 3"); },
-         {"Interface error: G0:1 -> ERROR 3"},
-         "SPI settings: ERROR 3"},
-        {"d055_silent",
-         [](auto& b) { b.SetNoReply("D055"); },
-         {"Interface error: D055 -> "},
-         "SPI settings: "},
-        {"control_characters_dropped_from_the_log",
-         [](auto& b) { b.SetErrorReply("Cp", "ok\x01 x"); },
-         {},
-         "Protocol settings: ok x"},
-        {"supply_wrong_reply",
-         [](auto& b) { b.SetErrorReply("V5", "ERR"); },
-         {"Error setting power supply! (V5) -> (ERR)"},
-         {}},
-        {"supply_on_wrong_reply",
-         [](auto& b) { b.SetErrorReply("n", "OFF"); },
-         {"Error setting power supply! (n) -> (OFF)"},
-         {}},
-        {"clock_query_blank",
-         [](auto& b) { b.SetRawReply("m", " \t\r\n"); },
-         {"SPI Frequency setting 5 failed!"},
-         "SPI frequency: "},
-        // Bytes came, so no message although the transaction failed.
-        {"clock_set_partial_reply", [](auto& b) { b.SetRawReply("M5", "O"); }, {}, {}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        Box().ClearOverrides();
-        messages.clear();
-        log.clear();
-        c.fault(Box());
-        platform::ClosePort(port);
-        Probe();
-        SetUpInterface(port, identification, Report());
-        EXPECT_EQ(messages, c.messages);
-        if (!c.logLine.isEmpty()) {
-            EXPECT_TRUE(log.contains(c.logLine)) << log.join(" | ").toStdString();
-        }
-    }
-}
 
 TEST_F(Protocol, IdentityFromOddReplies) {
     struct Case {
@@ -231,9 +149,8 @@ TEST_F(Protocol, IdentityFromOddReplies) {
         Box().ClearOverrides();
         Box().SetIdentification("K740-3T, V2.05 SPI interface");
         c.setUp(Box());
-        platform::ClosePort(port);
         Probe();
-        const TBoxIdentity id = TInterfaceSetup(port).ReadIdentity(identification);
+        const TBoxIdentity id = TInterfaceSetup(port.Get()).ReadIdentity(identification);
         EXPECT_EQ(id.RevisionFW, c.revision);
         EXPECT_EQ(id.Version, c.version);
         EXPECT_EQ(id.Serial, c.serial);
@@ -242,7 +159,7 @@ TEST_F(Protocol, IdentityFromOddReplies) {
 
 TEST_F(Protocol, SettingsThatFailWithoutAByteShowTheReplyTheBufferStillHolds) {
     Probe();
-    TInterfaceSetup setup(port);
+    TInterfaceSetup setup(port.Get());
     setup.ReadIdentity(identification);  // "o" leaves "12" in the buffer
     pty->Unplug();                       // every write now fails
     setup.CheckSettings(Report());
@@ -276,7 +193,7 @@ TEST_F(Protocol, EncoderReadForEachFrame) {
         {"advanced_lower_case_with_blanks", k740sim::EncoderKind::Advanced, true, true, "?06:006"},
     };
     Probe();
-    SwitchSupplyOn5V(port, Report());  // an encoder without supply answers all ones
+    SwitchSupplyOn5V(port.Get(), Report());  // an encoder without supply answers all ones
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Box().SetEncoder(c.kind);
@@ -284,7 +201,7 @@ TEST_F(Protocol, EncoderReadForEachFrame) {
         Box().SetPosition(1000000);
         Box().ClearCommands();
         TEncoderPosition pos;
-        const TEncoderRead read = SendEncoderRead(port, c.advanced, pos);
+        const TEncoderRead read = SendEncoderRead(port.Get(), c.advanced, pos);
         EXPECT_EQ(read.Command, c.command);
         EXPECT_EQ(Box().Commands(), (Commands{c.command.toStdString()}));
         EXPECT_EQ(pos.ErrComm, TR_OK);
@@ -392,6 +309,32 @@ TEST(Reading, OutcomeTable) {
         pos.ErrCRC = c.errCrc;
         pos.ErrTimeout = c.errTimeout;
         EXPECT_EQ(ClassifyReading(pos), c.expected) << c.name;
+    }
+}
+
+TEST(Reading, FaultOfAFailedReading) {
+    struct Case {
+        const char* name;
+        std::int32_t errComm;
+        QByteArray rx;
+        TReadingFault expected;
+    };
+    const Case cases[] = {
+        {"no_reply_in_time", TR_TIMEOUT, "03D090300920", TReadingFault::TimeOut},
+        {"no_port", TR_NOPORT, "", TReadingFault::LostInterface},
+        {"write_refused", -5, "", TReadingFault::LostInterface},
+        {"advanced_crc_mismatch", TR_OK, "03D0903006D0", TReadingFault::FrameCheck},
+        {"idle_line_advanced", TR_OK, "FFFFFFFFFFFF", TReadingFault::LostEncoder},
+        {"idle_line_simple", TR_OK, "FFFFFFFF", TReadingFault::LostEncoder},
+        {"all_ones_but_the_last_digit", TR_OK, "FFFFFFFFFFF0", TReadingFault::FrameCheck},
+        {"no_hex_digits", TR_OK, ";Z;\tZ;Z;Z000", TReadingFault::FrameCheck},
+    };
+    for (const auto& c : cases) {
+        TEncoderPosition pos;
+        pos.ErrComm = c.errComm;
+        pos.RxData = c.rx;
+        pos.ErrCRC = pos.ErrTimeout = true;
+        EXPECT_EQ(ReadingFaultOf(pos), c.expected) << c.name;
     }
 }
 

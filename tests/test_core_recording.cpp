@@ -48,8 +48,8 @@ TEST(RecordingLine, ReadingsToLinesUnderTwoLocales) {
         {"no_grouping_in_time_or_position", 1234567, "FFFFFFC00000", 67108863, false, false,
          16383.999755859375, "1234567;0xFFFFFFC00000;67108863;0;0;16383.9998;\r\n",
          "1234567;0xFFFFFFC00000;67108863;0;0;16383,9998;\r\n"},
-        // A reply of no hex digits passes its check; its bytes cannot add
-        // fields or lines.
+        // No such reply passes its check, but whatever the line is given,
+        // its bytes cannot add fields or lines.
         {"separators_in_the_reply", 10, ";Z;\tZ;Z;Z000", 0, true, true, 0.0,
          "10;0x?Z??Z?Z?Z000;0;1;1;0.0000;\r\n", "10;0x?Z??Z?Z?Z000;0;1;1;0,0000;\r\n"},
     };

@@ -79,6 +79,14 @@ TEST(DeviceMap, WithoutTheVariableNoDirectoryIsRead) {
         EXPECT_EQ(e.DeviceName.find("_DIR_"), std::string::npos) << e.PortName;
 }
 
+// The scan of the window's session, which leaves the port in the window's
+// K740_H: true and the port number when a box answered.
+bool Scan(TMainForm& form, int& port) {
+    const std::optional<int> found = form.Session->ScanPorts();
+    if (found) port = *found;
+    return found.has_value();
+}
+
 // Probing runs inside the window; each case gets its own directory, boxes and
 // window.
 class Probe : public ::testing::Test {
@@ -102,7 +110,7 @@ TEST_F(Probe, FirstBoxIsKeptOpenAndNoFurtherPortIsOpened) {
     k740sim::K740Box& second = AddBox(7);
     auto form = Form();
     int port = 0;
-    ASSERT_TRUE(form->ScanPorts(port));
+    ASSERT_TRUE(Scan(*form, port));
     EXPECT_EQ(port, 3);
     EXPECT_NE(form->K740_H, platform::InvalidHandle);
     EXPECT_TRUE(form->K740identifikacija.startsWith("K740-3T"));
@@ -121,7 +129,7 @@ TEST_F(Probe, PortsAreTriedInNumericOrder) {
     k740sim::K740Box& seven = AddBox(7);
     auto form = Form();
     int port = 0;
-    ASSERT_TRUE(form->ScanPorts(port));
+    ASSERT_TRUE(Scan(*form, port));
     EXPECT_EQ(port, 7);
     EXPECT_EQ(three.Commands(), (std::vector<std::string>{"v"}));
     EXPECT_EQ(seven.Commands(), (std::vector<std::string>{"v"}));
@@ -148,7 +156,7 @@ TEST_F(Probe, RefusedReplies) {
         k740sim::PtyBox box(caseDir.Path(), 9);
         auto form = Form();
         int port = 0;
-        ASSERT_TRUE(form->ScanPorts(port));
+        ASSERT_TRUE(Scan(*form, port));
         EXPECT_EQ(port, 9);
         EXPECT_EQ(nonBox.Box().Commands(), (std::vector<std::string>{"v"}));
         // The refused port was closed again.
@@ -162,7 +170,7 @@ TEST_F(Probe, ModelTextFollowedByMoreIsAccepted) {
     AddBox(4).SetIdentification("K740-3T and then some");
     auto form = Form();
     int port = 0;
-    EXPECT_TRUE(form->ScanPorts(port));
+    EXPECT_TRUE(Scan(*form, port));
     EXPECT_EQ(port, 4);
 }
 
@@ -173,7 +181,7 @@ TEST_F(Probe, PortHeldByAnotherIsSkipped) {
     ASSERT_NE(holder, platform::InvalidHandle);
     auto form = Form();
     int port = 0;
-    EXPECT_TRUE(form->ScanPorts(port));
+    EXPECT_TRUE(Scan(*form, port));
     EXPECT_EQ(port, 5);
     EXPECT_TRUE(held.Commands().empty());
     platform::ClosePort(holder);
@@ -187,7 +195,7 @@ TEST_F(Probe, SilentAndVanishingBoxesLeaveNothingOpen) {
     const int before = OpenFdCount();
     for (int i = 0; i < 3; ++i) {
         int port = 0;
-        EXPECT_FALSE(form->ScanPorts(port));
+        EXPECT_FALSE(Scan(*form, port));
         EXPECT_EQ(form->K740_H, platform::InvalidHandle);
     }
     EXPECT_EQ(OpenFdCount(), before);
@@ -199,7 +207,7 @@ TEST_F(Probe, ManyScansLeakNoDescriptor) {
     const int before = OpenFdCount();
     for (int i = 0; i < 100; ++i) {
         int port = 0;
-        EXPECT_FALSE(form->ScanPorts(port));
+        EXPECT_FALSE(Scan(*form, port));
     }
     EXPECT_EQ(OpenFdCount(), before);
 }
@@ -207,7 +215,7 @@ TEST_F(Probe, ManyScansLeakNoDescriptor) {
 TEST_F(Probe, NoPortsAtAll) {
     auto form = Form();
     int port = 0;
-    EXPECT_FALSE(form->ScanPorts(port));
+    EXPECT_FALSE(Scan(*form, port));
     EXPECT_EQ(form->K740_H, platform::InvalidHandle);
     EXPECT_EQ(form->COMPorts.Count(), 0);
 }

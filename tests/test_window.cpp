@@ -99,7 +99,7 @@ TEST_F(WindowTest, BoxAppearingLaterIsFoundOnTheNextTick) {
 
 TEST_F(WindowTest, SearchTickClosesAPortLeftOpen) {
     FindBox();
-    const platform::PortHandle before = form->K740_H;
+    const platform::PortHandle before = form->K740_H.Get();
     pty->Unplug();
     form->tmrSearchInterfaceTimer();
     EXPECT_EQ(form->K740_H, platform::InvalidHandle);
@@ -388,7 +388,7 @@ TEST_F(WindowTest, ActivityLampTogglesAlsoOnFailedReads) {
     EXPECT_EQ(form->pnlCommActive->Color(), 0x004400u);
     QList<TColor> colours;
     for (int i = 0; i < 3; ++i) {
-        form->ReadEncoder(true);  // no port: each read fails
+        form->tmrReadEncoderTimer();  // no port: each read fails
         colours << form->pnlCommActive->Color();
     }
     EXPECT_EQ(colours, (QList<TColor>{clLightGreen, clDarkGreen, clLightGreen}));

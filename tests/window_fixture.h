@@ -11,16 +11,14 @@
 
 #include "PtyBox.h"
 #include "app/TQ55_SPI_Main.h"
-#include "app/UserMessages.h"
 #include "core/Enkoderji_splosno.h"
 #include "module_globals.h"
 #include "pty_fixture.h"
+#include "user_messages_capture.h"
 
 class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        TUserMessages::ShowMessage = [this](QWidget*, const QString& t) { messages << t; };
-        TUserMessages::ShowError = [this](QWidget*, const QString& t) { errors << t; };
         dir = std::make_unique<SerialCommDir>();
         pty = std::make_unique<k740sim::PtyBox>(dir->Path(), 7);
         Box().SetSpeed(0);
@@ -57,6 +55,7 @@ protected:
 
     ModuleGlobalsGuard globals;
     QStringList messages, errors;
+    UserMessagesCapture boxes{messages, errors};
     QStringList echoed;  // what the log also wrote to standard error
     QTemporaryDir documents;
     std::unique_ptr<SerialCommDir> dir;

@@ -18,7 +18,6 @@
 #include "app/UserMessages.h"
 #include "core/Enkoderji_splosno.h"
 #include "core/Formatting.h"
-#include "core/FrameDecoder.h"
 #include "core/Orodja.h"
 #include "core/Serial_driver.h"
 #include "platform/Clock.h"
@@ -74,6 +73,10 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
     };
     CreateControls();
     new TPaintPacer(this);  // owned by the window
+    Session = std::make_unique<TReadingSession>(
+        *this, TEncoderRecords{EncoderPosition, EncoderSignature, DetailedStatus});
+    Session->SetResolutionIndex(rgEncoderResolution->ItemIndex());
+    Session->AddObserver(this);
     ConnectEvents();
     FormCreate();
 }
@@ -147,7 +150,7 @@ void TMainForm::FormCreate() {
         g_waitCursor = true;
     }
     UpdateCaption();
-    K740_H = platform::InvalidHandle;
+    K740_H.Close();
     K740Serijska.clear();
     EncoderSignature.Multiturn = false;
     EncoderSignature.SerialNumber.clear();
@@ -176,10 +179,7 @@ void TMainForm::FormClose() {
 
 void TMainForm::FormDestroy() {
     COMPorts.Clear();
-    if (K740_H != platform::InvalidHandle) {
-        platform::ClosePort(K740_H);
-        K740_H = platform::InvalidHandle;
-    }
+    K740_H.Close();
     ShraniFajl.reset();
 }
 
@@ -223,169 +223,148 @@ void TMainForm::BlinkStatus(const QString& text) {
     lblPosUnit->RepaintNow();
 }
 
+void TMainForm::ArmTimerFor(TSessionState state) {
+    switch (state) {
+        case TSessionState::SearchInterface:
+            tmrSearchInterface->SetEnabled(true);
+            break;
+        case TSessionState::SearchEncoder:
+            tmrSearchEncoder->SetEnabled(true);
+            break;
+        case TSessionState::Reading:
+            tmrReadEncoder->SetEnabled(true);
+            break;
+    }
+}
+
+void TMainForm::EndWaitCursor() {
+    if (!g_waitCursor) return;
+    QApplication::restoreOverrideCursor();
+    g_waitCursor = false;
+}
+
 void TMainForm::Button1Click() {
     mmLog->clear();
 }
 
-// ------------------------------------------------------------ interface search
+// ------------------------------------------------------------ the three timers
 
 void TMainForm::tmrSearchInterfaceTimer() {
     tmrSearchInterface->SetEnabled(false);
     tmrSearchEncoder->SetEnabled(false);
-    pnlPosition->SetColor(clBtnFace);
-    lblComPort->SetCaption(QString());
-    lblInterfaceVer->SetCaption(QString());
-    lblInterfaceSerial->SetCaption(QString());
-    if (K740_H != platform::InvalidHandle) {
-        platform::ClosePort(K740_H);
-        K740_H = platform::InvalidHandle;
-    }
-    lblPosUnit->SetFontColor(clOrange);
-    BlinkStatus(QStringLiteral("Searching for interface..."));
-    int port = 0;
-    const bool found = ScanPorts(port);
-    if (g_waitCursor) {
-        QApplication::restoreOverrideCursor();
-        g_waitCursor = false;
-    }
-    if (!found) {
-        tmrSearchInterface->SetEnabled(true);
-        return;
-    }
-    lblComPort->SetCaption(QStringLiteral("COM") + QString::number(port));
-    InterfaceSetup();
-    lblPosUnit->SetCaption(QStringLiteral("Searching for encoder..."));
-    lblPosUnit->SetFontColor(clDarkGreen);
-    lblPosUnit->RepaintNow();
-    tmrSearchEncoder->SetEnabled(true);
+    const TSessionStep next = Session->Step(TSessionState::SearchInterface);
+    EndWaitCursor();  // whether or not a box was found
+    ArmTimerFor(next.Next);
 }
-
-bool TMainForm::ScanPorts(int& portNumber) {
-    const TProbeResult probe = ProbeForBox(COMPorts, K740_H, K740identifikacija,
-                                           [] { QCoreApplication::processEvents(); });
-    for (const QString& line : PortAccess.NewLines(probe.OpenFailures)) LogLine(line);
-    if (!probe.Found) return false;
-    LogLine(QStringLiteral("Interface found on COM") + QString::number(probe.Port));
-    portNumber = probe.Port;
-    return true;
-}
-
-// ------------------------------------------------------------ set-up and settings
-
-void TMainForm::InterfaceSetup() {
-    TInterfaceSetup setup(K740_H);
-    const TBoxIdentity id = setup.ReadIdentity(K740identifikacija);
-    K740RevizijaFW = id.RevisionFW;
-    K740identifikacija = id.Identification;
-    lblInterfaceVer->SetCaption(
-        latin1(K740identifikacija + "." + QByteArray::number(K740RevizijaFW)));
-    K740verzija = id.Version;
-    K740Serijska = id.Serial;
-    lblInterfaceSerial->SetCaption(QStringLiteral("Serial: ") + latin1(K740Serijska));
-    UpdateCaption();
-    setup.CheckSettings(Report());
-    ScrollLogPageDown();
-    cmbFreqSPI->setCurrentIndex(kSetupSpiClock - 1);  // raises no change event, hence the call
-    cmbFreqSPIChange();
-    rbPwr5vClick();
-    RefreshPowerStatus();
-}
-
-void TMainForm::cmbFreqSPIChange() {
-    SetSpiClock(K740_H, cmbFreqSPI->currentIndex() + 1, Report());
-}
-
-void TMainForm::rbPwr5vClick() {
-    SwitchSupplyOn5V(K740_H, Report());
-}
-
-void TMainForm::rbPwrOffClick() {
-    SwitchSupplyOff(K740_H, Report());
-}
-
-void TMainForm::RefreshPowerStatus() {
-    if (Pages->currentWidget() != tabSysCfg) return;
-    lblEncPwrStatus->SetCaption(QuerySupplyStatus(K740_H));
-}
-
-// ------------------------------------------------------------ encoder reading
-
-void TMainForm::ReadEncoder(bool advanced) {
-    ReplyRefused = false;
-    pnlCommActive->SetColor(pnlCommActive->Color() == clLightGreen ? clDarkGreen : clLightGreen);
-    const TEncoderRead read = SendEncoderRead(K740_H, advanced, EncoderPosition);
-    if (EncoderPosition.ErrComm != TR_OK) return;
-    lblEncPosRawHex->SetCaption(read.Reply);
-    ReplyRefused = !DecodeEncoderData(advanced);
-    lblEncPosRawBin->SetCaption(EncoderPosition.RxBinDebug);
-    lblEncPosRawDecoded->SetCaption(QString::number(EncoderPosition.Position_cnt));
-    if (cbLogComm->isChecked())
-        LogLine(QStringLiteral("CMD:\t") + latin1(read.Command) + "\tRX:\t" + read.Reply,
-                TLogScroll::PageDown, TLogKind::Traffic);
-}
-
-bool TMainForm::DecodeEncoderData(bool advanced) {
-    const TFrameDecode r =
-        DecodeFrame(advanced, EncoderZeroPos_cnt, EncoderPosition, DetailedStatus);
-    if (!r.LengthOk) {
-        LogLine(QStringLiteral("Incorrect data returned from K740."));
-        platform::ClosePort(K740_H);
-        K740_H = platform::InvalidHandle;
-        tmrSearchInterface->SetEnabled(true);
-        return false;
-    }
-    lblCRC->SetCaption(r.CrcCaption);
-    return true;
-}
-
-// ------------------------------------------------------------ encoder search
 
 void TMainForm::tmrSearchEncoderTimer() {
     tmrSearchInterface->SetEnabled(false);
     tmrSearchEncoder->SetEnabled(false);
+    ArmTimerFor(Session->Step(TSessionState::SearchEncoder).Next);
+}
+
+void TMainForm::tmrReadEncoderTimer() {
+    tmrReadEncoder->SetEnabled(false);
+    ArmTimerFor(Session->Step(TSessionState::Reading).Next);
+}
+
+// ------------------------------------------------------------ interface search
+
+void TMainForm::SearchingInterface() {
+    pnlPosition->SetColor(clBtnFace);
+    lblComPort->SetCaption(QString());
+    lblInterfaceVer->SetCaption(QString());
+    lblInterfaceSerial->SetCaption(QString());
+    lblPosUnit->SetFontColor(clOrange);
+    BlinkStatus(QStringLiteral("Searching for interface..."));
+}
+
+void TMainForm::PortOpened() {
+    QCoreApplication::processEvents();
+}
+
+void TMainForm::PortAccessProblem(const QString& line) {
+    LogLine(line);
+}
+
+void TMainForm::InterfaceFound(int port) {
+    LogLine(InterfaceFoundLine(port));
+    EndWaitCursor();
+    lblComPort->SetCaption(QStringLiteral("COM") + QString::number(port));
+}
+
+// ------------------------------------------------------------ set-up and settings
+
+void TMainForm::InterfaceIdentified(const TBoxIdentity& identity) {
+    K740RevizijaFW = identity.RevisionFW;
+    lblInterfaceVer->SetCaption(
+        latin1(K740identifikacija + "." + QByteArray::number(K740RevizijaFW)));
+    K740verzija = identity.Version;
+    K740Serijska = identity.Serial;
+    lblInterfaceSerial->SetCaption(QStringLiteral("Serial: ") + latin1(K740Serijska));
+    UpdateCaption();
+}
+
+void TMainForm::SetupMessage(const QString& text) {
+    TUserMessages::ShowMessage(this, text);
+}
+
+void TMainForm::SetupLog(const QString& line) {
+    LogLine(line, TLogScroll::Stay);
+}
+
+void TMainForm::SettingsChecked() {
+    ScrollLogPageDown();
+    cmbFreqSPI->setCurrentIndex(kSetupSpiClock - 1);  // the clock the set-up sets next
+}
+
+void TMainForm::SupplyStatusDue() {
+    RefreshPowerStatus();
+}
+
+void TMainForm::InterfaceReady() {
+    lblPosUnit->SetCaption(QStringLiteral("Searching for encoder..."));
+    lblPosUnit->SetFontColor(clDarkGreen);
+    lblPosUnit->RepaintNow();
+}
+
+void TMainForm::cmbFreqSPIChange() {
+    SetSpiClock(K740_H.Get(), cmbFreqSPI->currentIndex() + 1, Report());
+}
+
+void TMainForm::rbPwr5vClick() {
+    SwitchSupplyOn5V(K740_H.Get(), Report());
+}
+
+void TMainForm::rbPwrOffClick() {
+    SwitchSupplyOff(K740_H.Get(), Report());
+}
+
+void TMainForm::RefreshPowerStatus() {
+    if (Pages->currentWidget() != tabSysCfg) return;
+    lblEncPwrStatus->SetCaption(QuerySupplyStatus(K740_H.Get()));
+}
+
+// ------------------------------------------------------------ encoder search
+
+void TMainForm::SearchingEncoder() {
     lblPosUnit->SetFontColor(clDarkGreen);
     pnlPosition->SetColor(clBtnFace);
     BlinkStatus(QStringLiteral("Searching for encoder..."));
-    RefreshPowerStatus();
-    Encoder_Status_delay = 0;
-    CycleCounterStatus = 0;
-    CycleCounterPower = 0;
-    rgEncoderConfiguration->SetItemIndex(-1);
-    PrepareEncoderSearch(EncoderPosition, EncoderSignature, rgEncoderResolution->ItemIndex());
+}
 
-    ReadEncoder(true);
-    const TDetectionRead advanced = TDetectionRead::Of(EncoderPosition, ReplyRefused);
-    TDetection outcome = DetectEncoder(advanced);
-    if (outcome == TDetection::ReadSimple) {
-        ReadEncoder(false);
-        outcome = DetectEncoder(advanced, TDetectionRead::Of(EncoderPosition, ReplyRefused));
-    }
-    switch (outcome) {
-        case TDetection::Advanced:
-        case TDetection::Simple:
-            EncoderFound(outcome);
-            break;
-        case TDetection::InterfaceLost:
-            tmrSearchInterface->SetEnabled(true);
-            break;
-        case TDetection::KeepSearching:
-            tmrSearchEncoder->SetEnabled(true);
-            break;
-        case TDetection::ReplyRefused:  // the refusal armed the interface search
-        case TDetection::ReadSimple:
-            break;
-    }
+void TMainForm::ConfigurationCleared() {
+    rgEncoderConfiguration->SetItemIndex(-1);
 }
 
 void TMainForm::EncoderFound(TDetection found) {
     rgEncoderConfiguration->SetItemIndex(static_cast<int>(DetectedConfig(found)));
-    LogLine(QStringLiteral("Encoder found."), TLogScroll::Stay);
+    LogLine(QString::fromLatin1(kEncoderFoundLine), TLogScroll::Stay);
     LogLine(VariantLogLine(found));
     lblPosUnit->SetFontColor(clNavy);
-    lblPosUnit->SetCaption(QStringLiteral("Encoder found."));
+    lblPosUnit->SetCaption(QString::fromLatin1(kEncoderFoundLine));
     UpdateCaption();
     Pages->setTabVisible(Pages->indexOf(tabEncStatus), found == TDetection::Advanced);
-    tmrReadEncoder->SetEnabled(true);
 }
 
 void TMainForm::rgEncoderConfigurationClick() {
@@ -396,81 +375,67 @@ void TMainForm::rgEncoderConfigurationClick() {
                           r >= 0 ? rgEncoderResolution->Items().at(r) : QString());
 }
 
+// ------------------------------------------------------------ encoder reading
+
+void TMainForm::FrameRead(const TFrameRead& read) {
+    // The activity lamp changes with every read, whatever came of it.
+    pnlCommActive->SetColor(pnlCommActive->Color() == clLightGreen ? clDarkGreen : clLightGreen);
+    if (read.ErrComm == TR_OK) {
+        lblEncPosRawHex->SetCaption(read.Reply);
+        if (read.Refused)
+            LogLine(QString::fromLatin1(kReplyRefusedLine));
+        else
+            lblCRC->SetCaption(read.CrcCaption);
+        lblEncPosRawBin->SetCaption(read.Position.RxBinDebug);
+        lblEncPosRawDecoded->SetCaption(QString::number(read.Position.Position_cnt));
+        if (cbLogComm->isChecked())
+            LogLine(QStringLiteral("CMD:\t") + latin1(read.Command) + "\tRX:\t" + read.Reply,
+                    TLogScroll::PageDown, TLogKind::Traffic);
+    }
+    if (read.Reading && !read.Refused)
+        lblDataPacketOK->SetCaption(read.Advanced ? QStringLiteral("CRC check")
+                                                  : QStringLiteral("Reserved bits"));
+}
+
 // ------------------------------------------------------------ reading loop
 
-void TMainForm::tmrReadEncoderTimer() {
-    tmrReadEncoder->SetEnabled(false);
-    const bool advanced = IsAdvancedConfig(rgEncoderConfiguration->ItemIndex());
-    ReadEncoder(advanced);
-    // A reply refused for its length has closed the port and armed the
-    // interface search: it must not pass for a good reading.
-    if (ReplyRefused) return;
-    lblDataPacketOK->SetCaption(advanced ? QStringLiteral("CRC check")
-                                         : QStringLiteral("Reserved bits"));
-    switch (ClassifyReading(EncoderPosition)) {
-        case TReadingOutcome::InterfaceLost:
-            ReadingInterfaceLost();
-            return;
-        case TReadingOutcome::EncoderLost:
-            ReadingEncoderLost();
-            return;
-        case TReadingOutcome::Good:
-            break;
-    }
-    ShowGoodReading(advanced);
-    if (cbShranjujMeritvePos->isChecked()) RecordingStep();
-    tmrReadEncoder->SetEnabled(true);
-    if (++CycleCounterPower > 20) {
-        CycleCounterPower = 0;
-        RefreshPowerStatus();
-    }
-}
-
-void TMainForm::ReadingInterfaceLost() {
-    lblPosUnit->SetCaption(QStringLiteral("Interface disconnected!"));
-    LogLine(QStringLiteral("Interface disconnected!"));
+void TMainForm::InterfaceLost() {
+    lblPosUnit->SetCaption(QString::fromLatin1(kInterfaceLostLine));
+    LogLine(QString::fromLatin1(kInterfaceLostLine));
     Pages->setCurrentWidget(tabSysCfg);
     Pages->setTabVisible(Pages->indexOf(tabEncStatus), false);
-    tmrSearchInterface->SetEnabled(true);
 }
 
-void TMainForm::ReadingEncoderLost() {
+void TMainForm::EncoderLost() {
     pnlDataPacketOK->SetColor(clRed);
-    lblPosUnit->SetCaption(QStringLiteral("Encoder disconnected!"));
+    lblPosUnit->SetCaption(QString::fromLatin1(kEncoderLostLine));
     lblPosUnit->RepaintNow();
-    LogLine(QStringLiteral("Encoder disconnected!"));
-    tmrSearchEncoder->SetEnabled(true);
+    LogLine(QString::fromLatin1(kEncoderLostLine));
 }
 
-void TMainForm::ShowGoodReading(bool advanced) {
+void TMainForm::GoodReading(const TGoodReading& reading) {
     pnlDataPacketOK->SetColor(clDarkGreen);
-    lblPosUnit->SetCaption(FormatPositionMm(EncoderPosition.Position_unit, Locale()) + " mm");
-    const TColor positionColor =
-        EncoderPosition.ErrBit ? clLightRed : (EncoderPosition.WarnBit ? clOrange : clBtnFace);
+    lblPosUnit->SetCaption(FormatPositionMm(reading.Position.Position_unit, Locale()) + " mm");
+    const TColor positionColor = reading.Position.ErrBit    ? clLightRed
+                                 : reading.Position.WarnBit ? clOrange
+                                                            : clBtnFace;
     pnlPosition->SetColor(positionColor);
     if (cbPosPlot->isChecked()) ChartStep(positionColor);
-    if (advanced) ShowStatusBits();
+    if (reading.Advanced) ShowStatusBits(reading);
+    if (cbShranjujMeritvePos->isChecked()) RecordingStep(reading.Reply);
 }
 
-void TMainForm::ShowStatusBits() {
-    lblEncDetStatBin->SetCaption(QString::fromLatin1(IntToBinStr(8, DetailedStatus)));
-    Encoder_Status_delay =
-        static_cast<std::uint8_t>(Encoder_Status_delay | (DetailedStatus & 0xFF));
+void TMainForm::ShowStatusBits(const TGoodReading& reading) {
+    lblEncDetStatBin->SetCaption(QString::fromLatin1(IntToBinStr(8, reading.Status)));
     TPanel* const panels[8] = {pnlSb0, pnlSb1, pnlSb2, pnlSb3, pnlSb4, pnlSb5, pnlSb6, pnlSb7};
     for (int bit = 7; bit >= 0; --bit) {
-        const bool set = (Encoder_Status_delay >> bit) & 1u;
+        const bool set = (reading.LatchedStatus >> bit) & 1u;
         panels[bit]->SetColor(set ? (bit == 4 ? clOrange : clRed) : clGray);
-    }
-    if (++CycleCounterStatus > 10) {
-        CycleCounterStatus = 0;
-        Encoder_Status_delay = 0;
     }
 }
 
 void TMainForm::btnZeroClick() {
-    if (EncoderPosition.ErrComm == TR_OK && !EncoderPosition.ErrBit)
-        EncoderZeroPos_cnt =
-            static_cast<std::int32_t>(static_cast<std::uint32_t>(EncoderPosition.Position_cnt));
+    EncoderZeroPos_cnt = ZeroAfterZeroing(EncoderPosition, EncoderZeroPos_cnt);
     lblZeroPos->SetCaption(QString::number(EncoderZeroPos_cnt));
 }
 
@@ -554,13 +519,13 @@ void TMainForm::StopRecording() {
     if (!closed.Ok()) ReportRecordingFailure(closed);
 }
 
-void TMainForm::RecordingStep() {
+void TMainForm::RecordingStep(const QString& rx) {
     if (!ShraniFajl) return;
     const QLocale locale = Locale();
     const std::uint64_t elapsed = Clock() - ShraniStartTick;
     lblShraniElapsedTimeMs->SetCaption(FormatElapsedSeconds(elapsed, locale) + " seconds");
-    const TRecordingResult written = ShraniFajl->Write(
-        RecordingLine(elapsed, lblEncPosRawHex->Caption(), EncoderPosition, locale));
+    const TRecordingResult written =
+        ShraniFajl->Write(RecordingLine(elapsed, rx, EncoderPosition, locale));
     if (!written.Ok()) {
         EndRecordingAfterFailedWrite(written);
         return;
@@ -593,6 +558,7 @@ void TMainForm::ReportRecordingFailure(const TRecordingResult& failure) {
             text = QStringLiteral("Error while closing recording file %1: %2");
             break;
         case TRecordingFailure::None:
+        case TRecordingFailure::ReaderGone:  // standard output: never the window's
             return;
     }
     TUserMessages::ShowError(this,

@@ -1,6 +1,8 @@
-// The main window: every control and the three-timer state machine
-// (interface search, encoder search, reading). It shows and coordinates; the
-// box protocol, the detection rule and the recording file are core's.
+// The main window: every control and the three timers of the reading
+// session (interface search, encoder search, reading). It shows what the
+// session reports and arms the timer of the state the session names; the
+// session, the box protocol, the detection rule and the recording file are
+// core's.
 #pragma once
 
 #include <QCheckBox>
@@ -18,11 +20,8 @@
 #include <memory>
 
 #include "app/Controls.h"
-#include "core/BoxProtocol.h"
-#include "core/EncoderDetection.h"
-#include "core/PortList.h"
+#include "core/ReadingSession.h"
 #include "core/Recording.h"
-#include "platform/SerialPort.h"
 
 class TPositionChart;
 
@@ -44,7 +43,9 @@ struct TSaveDialog {
     bool Execute(QWidget* parent);
 };
 
-class TMainForm : public QWidget {
+// The session's fields (K740_H, the counters, the zero, COMPorts,
+// K740identifikacija) are the window's own, under their names.
+class TMainForm : public QWidget, public TSessionFields, private TSessionObserver {
     Q_OBJECT
 public:
     explicit TMainForm(QWidget* parent = nullptr);
@@ -151,21 +152,16 @@ public:
     void cbShranjujMeritvePosClick();
 
     // ---- state (private in spirit; open so tests can see it) ----------------
-    platform::PortHandle K740_H = platform::InvalidHandle;
-    std::uint16_t CycleCounterStatus = 0;
-    std::uint16_t CycleCounterPower = 0;
+    // The session's fields are inherited from TSessionFields.
     std::uint32_t ChartTime = 0;
     std::unique_ptr<TRecordingFile> ShraniFajl;  // open while recording
     std::uint64_t ShraniStartTick = 0;
-    std::uint8_t Encoder_Status_delay = 0;
-    std::int32_t EncoderZeroPos_cnt = 0;
-    TSortedStringList COMPorts;
-    QByteArray K740identifikacija;
     std::int32_t K740RevizijaFW = 0;
     QByteArray K740verzija;
     QByteArray K740Serijska;
-    // Which ports' open failures the user has been told about in this run.
-    TPortAccessReporter PortAccess;
+    // The three states over the window's port, fields and the module
+    // globals; each timer's handler steps it.
+    std::unique_ptr<TReadingSession> Session;
 
     // ---- what tests and the benchmark may replace -------------------------
     std::function<std::uint64_t()> Clock;  // ms, monotonic; the platform clock
@@ -178,23 +174,13 @@ public:
     // terminal or the session's journal shows what the window says.
     std::function<void(const QString&)> LogEcho;
 
-    // Set by ReadEncoder when the reply was refused for its length.
-    bool ReplyRefused = false;
-
     // The shared logic, called by several handlers.
     void UpdateCaption();
-    void ReadEncoder(bool advanced);
-    // Returns false when the reply was refused for its length: the port is
-    // closed, tmrSearchInterface armed, and the running tick must end.
-    bool DecodeEncoderData(bool advanced);
+    // The supply status, asked of the box only while System Config shows it.
     void RefreshPowerStatus();
-    // The port scan: true and the port number when a box answered.
-    bool ScanPorts(int& portNumber);
-    // The set-up sequence run once each time a box is found.
-    void InterfaceSetup();
     // Plot and record one good reading.
     void ChartStep(TColor positionColor);
-    void RecordingStep();
+    void RecordingStep(const QString& rx);
 
     // The diagnostic log keeps its newest lines up to this many and drops the
     // oldest: with the traffic log on it gets a line per reading, hundreds a
@@ -235,15 +221,34 @@ private:
     TBoxReport Report();
     // The status text's blink: `text` when the label is empty, else empty.
     void BlinkStatus(const QString& text);
-    void EncoderFound(TDetection found);
-    void ShowGoodReading(bool advanced);
-    void ShowStatusBits();
-    void ReadingInterfaceLost();
-    void ReadingEncoderLost();
+    // Enables the timer of the state the session named.
+    void ArmTimerFor(TSessionState state);
+    // The hourglass of the start goes once the first scan has ended.
+    void EndWaitCursor();
+    void ShowStatusBits(const TGoodReading& reading);
     void StartRecording();
     void StopRecording();
     void EndRecordingAfterFailedWrite(const TRecordingResult& failure);
     void ReportRecordingFailure(const TRecordingResult& failure);
     void UntickRecordingBox();
     QLocale Locale() const;
+
+    // What the session reports, shown as it happens.
+    void SearchingInterface() override;
+    void PortOpened() override;
+    void PortAccessProblem(const QString& line) override;
+    void InterfaceFound(int port) override;
+    void InterfaceIdentified(const TBoxIdentity& identity) override;
+    void SetupMessage(const QString& text) override;
+    void SetupLog(const QString& line) override;
+    void SettingsChecked() override;
+    void SupplyStatusDue() override;
+    void InterfaceReady() override;
+    void SearchingEncoder() override;
+    void ConfigurationCleared() override;
+    void EncoderFound(TDetection found) override;
+    void FrameRead(const TFrameRead& read) override;
+    void GoodReading(const TGoodReading& reading) override;
+    void InterfaceLost() override;
+    void EncoderLost() override;
 };

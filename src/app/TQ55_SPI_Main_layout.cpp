@@ -228,7 +228,7 @@ void TMainForm::CreateControls() {
     cmbFreqSPI->setCurrentIndex(5);
     Label5 = MakeLabel(grpEncClk, "Label5", QStringLiteral("Delay between readings (ms)"), 19, 84,
                        168, 16);
-    seEncoderReadInterval = Place(new TSpinEdit(grpEncClk, 70, 1, 10000, 10),
+    seEncoderReadInterval = Place(new TSpinEdit(grpEncClk, kDefaultReadingIntervalMs, 1, 10000, 10),
                                   "seEncoderReadInterval", 19, 106, 182, 26);
 
     rbPwr5v =
@@ -335,12 +335,12 @@ void TMainForm::CreateControls() {
     Pages->setCurrentIndex(1);
 
     // ---- non-visual -----------------------------------------------------------------
-    tmrSearchInterface = new TTimer(this, 1000);
+    tmrSearchInterface = new TTimer(this, kInterfaceSearchMs);
     tmrSearchInterface->setObjectName(QStringLiteral("tmrSearchInterface"));
-    tmrSearchEncoder = new TTimer(this, 850);
+    tmrSearchEncoder = new TTimer(this, kEncoderSearchMs);
     tmrSearchEncoder->setObjectName(QStringLiteral("tmrSearchEncoder"));
     // The reading interval is short enough that a coarse timer's slack shows.
-    tmrReadEncoder = new TTimer(this, 70, /*precise*/ true);
+    tmrReadEncoder = new TTimer(this, kDefaultReadingIntervalMs, /*precise*/ true);
     tmrReadEncoder->setObjectName(QStringLiteral("tmrReadEncoder"));
 }
 

@@ -66,39 +66,38 @@ QStringList TPortAccessReporter::NewLines(const std::vector<TPortOpenFailure>& f
     return lines;
 }
 
-TProbeResult ProbeForBox(TSortedStringList& comPorts, platform::PortHandle& port,
+TProbeResult ProbeForBox(TSortedStringList& comPorts, platform::OwnedPort& port,
                          QByteArray& identification, const std::function<void()>& portOpened,
                          std::optional<int> onlyPort) {
     TProbeResult result;
-    port = platform::InvalidHandle;
+    port.Close();
     ListComPorts(platform::ReadSerialDeviceMap(), comPorts);
     for (const int n : PortNumbers(comPorts)) {
         if (onlyPort && n != *onlyPort) continue;
-        port = platform::OpenPort(n);
-        if (port == platform::InvalidHandle) {
+        port.Reset(platform::OpenPort(n));
+        if (!port.IsOpen()) {
             result.OpenFailures.push_back({n, platform::LastError()});
             continue;
         }
         if (portOpened) portOpened();
         platform::LineSettings saved;
-        if (platform::GetLineSettings(port, saved)) {
+        if (platform::GetLineSettings(port.Get(), saved)) {
             platform::LineSettings work = saved;
             work.BaudRate = 115200;
             work.ByteSize = 8;
             work.Parity = platform::Parity::None;
             work.StopBits = platform::StopBits::One;
-            if (platform::SetLineSettings(port, work)) {
-                const std::int32_t r = SendCommand(port, "v", 7, identification);
+            if (platform::SetLineSettings(port.Get(), work)) {
+                const std::int32_t r = SendCommand(port.Get(), "v", 7, identification);
                 if (r == TR_OK && identification.startsWith("K740-3T")) {
                     result.Found = true;
                     result.Port = n;
                     return result;
                 }
-                platform::SetLineSettings(port, saved);
+                platform::SetLineSettings(port.Get(), saved);
             }
         }
-        platform::ClosePort(port);
-        port = platform::InvalidHandle;
+        port.Close();
     }
     return result;
 }
@@ -159,18 +158,6 @@ QString QuerySupplyStatus(platform::PortHandle port) {
     QByteArray reply;
     SendCommand(port, "e", 0, reply);
     return Trim(latin1(reply));
-}
-
-TInterfaceSetUp SetUpInterface(platform::PortHandle port, const QByteArray& identificationReply,
-                               const TBoxReport& report) {
-    TInterfaceSetUp done;
-    TInterfaceSetup setup(port);
-    done.Identity = setup.ReadIdentity(identificationReply);
-    setup.CheckSettings(report);
-    SetSpiClock(port, kSetupSpiClock, report);
-    SwitchSupplyOn5V(port, report);
-    done.SupplyStatus = QuerySupplyStatus(port);
-    return done;
 }
 
 QByteArray EncoderReadCommand(bool advanced) {

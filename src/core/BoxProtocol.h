@@ -1,8 +1,8 @@
 // The K740-3T box's protocol above the single transaction: the identification
 // probe, the set-up and its checks, the clock and supply commands and the
-// encoder read. Free of widgets: the window and the headless recorder talk to
-// the box through these, and each decides how a message or a log line reaches
-// its user.
+// encoder read. Free of widgets: the reading session talks to the box through
+// these, and so do the window's own settings controls; the caller decides how
+// a message or a log line reaches its user.
 #pragma once
 
 #include <QByteArray>
@@ -64,12 +64,12 @@ private:
 // Lists the candidate ports into `comPorts` and tries each in order: open,
 // 115200 8N1, "v". The first whose reply begins with "K740-3T" stays open in
 // `port`, with the raw reply in `identification`; the rest are put back as
-// they were and closed. `port` must hold no open port when called; it holds
-// each port from the moment it is opened, `portOpened` runs right then (the
-// window lets pending events be handled there), and it is the invalid handle
-// when no box answered. With `onlyPort` set, the other candidates are listed
-// but not tried.
-TProbeResult ProbeForBox(TSortedStringList& comPorts, platform::PortHandle& port,
+// they were and closed. A port `port` held is closed first; it holds each
+// port from the moment it is opened, `portOpened` runs right then (the window
+// lets pending events be handled there), and it holds none when no box
+// answered. With `onlyPort` set, the other candidates are listed but not
+// tried.
+TProbeResult ProbeForBox(TSortedStringList& comPorts, platform::OwnedPort& port,
                          QByteArray& identification, const std::function<void()>& portOpened = {},
                          std::optional<int> onlyPort = std::nullopt);
 
@@ -113,17 +113,6 @@ void SwitchSupplyOn5V(platform::PortHandle port, const TBoxReport& report);
 void SwitchSupplyOff(platform::PortHandle port, const TBoxReport& report);
 // "e": the supply status, trimmed; the result is not examined.
 QString QuerySupplyStatus(platform::PortHandle port);
-
-struct TInterfaceSetUp {
-    TBoxIdentity Identity;
-    QString SupplyStatus;
-};
-
-// The whole set-up as a program without a window runs it: identity, settings,
-// the clock, the 5 V supply and the supply status, in the window's order.
-// (The window runs the same steps through its own handlers.)
-TInterfaceSetUp SetUpInterface(platform::PortHandle port, const QByteArray& identificationReply,
-                               const TBoxReport& report);
 
 // ------------------------------------------------------------ encoder read
 

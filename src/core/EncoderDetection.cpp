@@ -1,5 +1,7 @@
 #include "core/EncoderDetection.h"
 
+#include <algorithm>
+
 #include "core/Serial_driver.h"
 
 const QStringList& EncoderConfigurationItems() {
@@ -71,4 +73,17 @@ TReadingOutcome ClassifyReading(const TEncoderPosition& pos) {
     // trailing bits set is still a good reading.
     if (pos.ErrCRC && pos.ErrTimeout) return TReadingOutcome::EncoderLost;
     return TReadingOutcome::Good;
+}
+
+TReadingFault ReadingFaultOf(const TEncoderPosition& pos) {
+    if (pos.ErrComm == TR_TIMEOUT) return TReadingFault::TimeOut;
+    if (pos.ErrComm != TR_OK) return TReadingFault::LostInterface;
+    const bool idleLine = !pos.RxData.isEmpty() && std::all_of(pos.RxData.begin(), pos.RxData.end(),
+                                                               [](char c) { return c == 'F'; });
+    return idleLine ? TReadingFault::LostEncoder : TReadingFault::FrameCheck;
+}
+
+std::int32_t ZeroAfterZeroing(const TEncoderPosition& last, std::int32_t zero) {
+    if (last.ErrComm != TR_OK || last.ErrBit) return zero;
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(last.Position_cnt));
 }

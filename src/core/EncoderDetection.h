@@ -72,3 +72,25 @@ enum class TReadingOutcome {
     EncoderLost,    // the frame failed its check: back to the encoder search
 };
 TReadingOutcome ClassifyReading(const TEncoderPosition& pos);
+
+// Why a reading of the reading loop failed, for the account of a run. Each
+// failed reading has exactly one.
+enum class TReadingFault {
+    TimeOut,        // no complete reply within the reply time-out
+    LostInterface,  // the port failed or has gone (no port, a write refused)
+    WrongLength,    // a reply of the wrong length, refused before decoding
+    FrameCheck,     // the frame failed its check (CRC or trailing bits)
+    LostEncoder,    // the box clocked the idle line: no encoder sent a frame
+};
+
+// The fault of a reading that ClassifyReading did not call Good (a refused
+// reply is told by its refusal, not by the reading). An encoder that is not
+// there leaves the data line idle, high: every digit is F, and that frame
+// never passes its check.
+TReadingFault ReadingFaultOf(const TEncoderPosition& pos);
+
+// The software zero after the user zeroes on the last reading: the low 32
+// bits of its count, taken as signed, when its transaction succeeded and its
+// error bit is clear (the frame check is not asked); otherwise `zero` as it
+// was.
+std::int32_t ZeroAfterZeroing(const TEncoderPosition& last, std::int32_t zero);

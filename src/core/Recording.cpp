@@ -7,6 +7,10 @@
 
 #include "core/Formatting.h"
 #include "core/Orodja.h"
+#include "platform/Clock.h"
+#include "platform/Console.h"
+#include "platform/Error.h"
+#include "platform/File.h"
 #include "platform/ProgramFolder.h"
 
 QString RecordingPath(const QString& folder, const QByteArray& partNumber,
@@ -18,8 +22,8 @@ QString RecordingPath(const QString& folder, const QByteArray& partNumber,
 
 QByteArray RecordingLine(std::uint64_t elapsedMs, const QString& rx, const TEncoderPosition& pos,
                          const QLocale& locale) {
-    // A reply whose digits are no hex at all still passes its check (it reads
-    // as 0 with CRC 0); its bytes must not add fields or lines to the file.
+    // Only replies of hex digits pass their check, but the file's format must
+    // not hang on that: no reply can add fields or lines to it.
     QString shown = rx;
     for (QChar& c : shown)
         if (c == u';' || c.unicode() < 0x20 || c.unicode() > 0x7E) c = u'?';
@@ -83,11 +87,22 @@ TRecordingFolder ChooseRecordingFolder(const QString& programFolder,
     return out;
 }
 
+TRecordingSync RecordingSyncMode = TRecordingSync::EverySecond;
+
+namespace {
+
+constexpr std::uint64_t kSyncPeriodMs = 1000;
+
+}  // namespace
+
+TRecordingFile::TRecordingFile(const QString& path, bool standardOutput)
+    : file_(path), standardOutput_(standardOutput), lastSyncMs_(platform::TickMs()) {}
+
 std::unique_ptr<TRecordingFile> TRecordingFile::Start(const QString& path,
                                                       TRecordingResult& result) {
     result = {};
     result.Path = path;
-    std::unique_ptr<TRecordingFile> rec(new TRecordingFile(path));
+    std::unique_ptr<TRecordingFile> rec(new TRecordingFile(path, false));
     const QByteArray header(kRecordingHeader);
     if (!rec->file_.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered) ||
         rec->file_.write(header) != header.size()) {
@@ -100,30 +115,80 @@ std::unique_ptr<TRecordingFile> TRecordingFile::Start(const QString& path,
     return rec;
 }
 
+std::unique_ptr<TRecordingFile> TRecordingFile::StartStandardOutput(TRecordingResult& result) {
+    std::unique_ptr<TRecordingFile> rec(new TRecordingFile(kStandardOutputName, true));
+    result = rec->Write(kRecordingHeader);
+    if (result.Failure == TRecordingFailure::WriteFailed)
+        result.Failure = TRecordingFailure::StartFailed;
+    if (!result.Ok()) return nullptr;
+    return rec;
+}
+
 TRecordingFile::~TRecordingFile() {
     file_.close();
 }
 
 TRecordingResult TRecordingFile::Write(const QByteArray& line) {
+    return standardOutput_ ? WriteToStandardOutput(line) : WriteToFile(line);
+}
+
+TRecordingResult TRecordingFile::WriteToFile(const QByteArray& line) {
     TRecordingResult result;
     result.Path = file_.fileName();
     const qint64 before = file_.pos();
     const qint64 written = file_.write(line);
-    if (written == line.size()) return result;
-    // A short write reports no error of its own; the rest, tried once, fails
-    // with the system's reason (disk full, file too large).
-    if (written > 0) file_.write(line.constData() + written, line.size() - written);
-    result.Failure = TRecordingFailure::WriteFailed;
-    result.Reason = file_.errorString();
-    file_.resize(before);  // whole lines only
+    if (written != line.size()) {
+        // A short write reports no error of its own; the rest, tried once,
+        // fails with the system's reason (disk full, file too large).
+        if (written > 0) file_.write(line.constData() + written, line.size() - written);
+        result.Failure = TRecordingFailure::WriteFailed;
+        result.Reason = file_.errorString();
+        file_.resize(before);  // whole lines only
+        return result;
+    }
+    // At most once a second, so a fast reading loop pays for it once in
+    // hundreds of lines.
+    if (platform::TickMs() - lastSyncMs_ >= kSyncPeriodMs)
+        return Sync(TRecordingFailure::WriteFailed);
+    return result;
+}
+
+TRecordingResult TRecordingFile::WriteToStandardOutput(const QByteArray& line) {
+    TRecordingResult result;
+    result.Path = kStandardOutputName;
+    QByteArray out = line;
+    if (out.endsWith("\r\n")) out.remove(out.size() - 2, 1);
+    switch (platform::WriteStandardOutput(out.constData(), static_cast<std::size_t>(out.size()))) {
+        case platform::OutputResult::Written:
+            break;
+        case platform::OutputResult::ReaderGone:
+            result.Failure = TRecordingFailure::ReaderGone;
+            break;
+        case platform::OutputResult::Failed:
+            result.Failure = TRecordingFailure::WriteFailed;
+            result.Reason = QString::fromLocal8Bit(platform::ErrorText(platform::LastError()));
+            break;
+    }
+    return result;
+}
+
+TRecordingResult TRecordingFile::Sync(TRecordingFailure failure) {
+    TRecordingResult result;
+    result.Path = file_.fileName();
+    if (RecordingSyncMode == TRecordingSync::Never) return result;
+    lastSyncMs_ = platform::TickMs();
+    if (!platform::SyncFile(file_.handle())) {
+        result.Failure = failure;
+        result.Reason = QString::fromLocal8Bit(platform::ErrorText(platform::LastError()));
+    }
     return result;
 }
 
 TRecordingResult TRecordingFile::Close() {
-    TRecordingResult result;
-    result.Path = file_.fileName();
+    if (standardOutput_) return {TRecordingFailure::None, kStandardOutputName, {}};
+    TRecordingResult result = Sync(TRecordingFailure::CloseFailed);
     file_.close();
-    if (file_.error() != QFileDevice::NoError) {
+    if (result.Ok() && file_.error() != QFileDevice::NoError) {
         result.Failure = TRecordingFailure::CloseFailed;
         result.Reason = file_.errorString();
     }

@@ -1,8 +1,8 @@
 // The recording file: its name, its header, one line per good reading, the
-// duration rule and writes that survive a crash. The window and the recorder
-// write through this, so their files have one format. The values differ in
-// one column: Position_mm is relative to the software zero, which only the
-// window has.
+// duration rule and writes that survive a crash and a power cut. The window
+// and the recorder write through this, so their files have one format. The
+// values differ in one column: Position_mm is relative to the software zero,
+// which only the window has.
 #pragma once
 
 #include <QByteArray>
@@ -36,7 +36,14 @@ QByteArray RecordingLine(std::uint64_t elapsedMs, const QString& rx, const TEnco
 bool RecordingTimeUp(std::uint64_t elapsedMs, int limitSeconds);
 
 // What went wrong with the file, for the caller to put into its own words.
-enum class TRecordingFailure { None, FolderFailed, StartFailed, WriteFailed, CloseFailed };
+enum class TRecordingFailure {
+    None,
+    FolderFailed,
+    StartFailed,
+    WriteFailed,
+    CloseFailed,
+    ReaderGone,  // standard output is a pipe whose reader has closed it
+};
 
 struct TRecordingResult {
     TRecordingFailure Failure = TRecordingFailure::None;
@@ -66,25 +73,49 @@ struct TRecordingFolder {
 TRecordingFolder ChooseRecordingFolder(const QString& programFolder,
                                        const QString& documentsFolder);
 
-// An open recording file. Every line goes to the operating system as it is
-// written, unbuffered, so a crash or a kill loses at most the reading in
-// flight; a line the disk had no room for is taken back, so the file holds
-// whole lines only.
+// How an open recording file reaches the disk. The program has the system
+// write it to the disk at most once a second and when it is closed, so a
+// power cut loses at most the last second of readings, not whatever the
+// system's cache held; Never exists only so the benchmark can show what that
+// costs.
+enum class TRecordingSync { EverySecond, Never };
+extern TRecordingSync RecordingSyncMode;
+
+// The words a recording on standard output goes by in messages.
+inline constexpr char kStandardOutputName[] = "standard output";
+
+// An open recording: a file, or standard output for a pipe to another
+// program. Every line goes to the operating system as it is written,
+// unbuffered, so a crash or a kill loses at most the reading in flight and a
+// reader sees each line at once; a line the disk had no room for is taken
+// back, so a file holds whole lines only.
 class TRecordingFile {
 public:
     // Creates the file anew (replacing one of that name) and writes the
     // header. On failure nothing stays open, a file that was created is
     // removed again, `result` says why, and the answer is null.
     static std::unique_ptr<TRecordingFile> Start(const QString& path, TRecordingResult& result);
+    // The header and then every line on standard output, each ended by a
+    // line feed alone, as the programs at the other end of a pipe read lines.
+    // Null, with `result` saying why, when the header cannot be written.
+    static std::unique_ptr<TRecordingFile> StartStandardOutput(TRecordingResult& result);
     ~TRecordingFile();
     TRecordingFile(const TRecordingFile&) = delete;
     TRecordingFile& operator=(const TRecordingFile&) = delete;
 
     TRecordingResult Write(const QByteArray& line);
+    // Syncs and closes a file; standard output stays open for whoever shares it.
     TRecordingResult Close();
-    QString Path() const { return file_.fileName(); }
 
 private:
-    explicit TRecordingFile(const QString& path) : file_(path) {}
+    TRecordingFile(const QString& path, bool standardOutput);
+    TRecordingResult WriteToFile(const QByteArray& line);
+    TRecordingResult WriteToStandardOutput(const QByteArray& line);
+    // WriteFailed or CloseFailed with the system's reason when the disk
+    // refused to take what was written.
+    TRecordingResult Sync(TRecordingFailure failure);
+
     QFile file_;
+    const bool standardOutput_;
+    std::uint64_t lastSyncMs_ = 0;
 };

@@ -3,15 +3,16 @@
 // the per-OS files behind it are the only code that makes system calls.
 //
 // Errors: every call that can fail returns false (or -1) and leaves the
-// system's own error code in LastError(), the way the program's serial
-// transaction expects to fetch it. Codes are errno values on POSIX and
-// GetLastError() values on Windows; the program only ever negates and shows
-// them, so their meaning stays the operating system's.
+// system's own error code in LastError() (Error.h), the way the program's
+// serial transaction expects to fetch it.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
+
+#include "platform/Error.h"
 
 namespace platform {
 
@@ -69,11 +70,40 @@ WaitResult WaitReadable(PortHandle port, int timeoutMs);
 // Closes the port. Closing InvalidHandle does nothing.
 void ClosePort(PortHandle port);
 
-// The system error code of the last failed call on this thread. Calls on
-// InvalidHandle or on a closed handle fail with EBADF (POSIX) or
+// Calls on InvalidHandle or on a closed handle fail with EBADF (POSIX) or
 // ERROR_INVALID_HANDLE (Windows); line settings out of range fail with EINVAL
 // or ERROR_INVALID_PARAMETER and leave the port as it was.
-int LastError();
+
+// The one owner of an open port: it closes the port when it goes, when it is
+// closed, and when another port is put in its place. Move-only, so a port is
+// never closed twice or left open by a copy that was forgotten.
+class OwnedPort {
+public:
+    OwnedPort() = default;
+    explicit OwnedPort(PortHandle port) : port_(port) {}
+    ~OwnedPort() { Close(); }
+    OwnedPort(OwnedPort&& other) noexcept : port_(std::exchange(other.port_, InvalidHandle)) {}
+    OwnedPort& operator=(OwnedPort&& other) noexcept {
+        if (this != &other) Reset(std::exchange(other.port_, InvalidHandle));
+        return *this;
+    }
+    OwnedPort(const OwnedPort&) = delete;
+    OwnedPort& operator=(const OwnedPort&) = delete;
+
+    PortHandle Get() const { return port_; }
+    bool IsOpen() const { return port_ != InvalidHandle; }
+    // Closes the port held, if any, and holds `port` from now on.
+    void Reset(PortHandle port) {
+        if (port_ != InvalidHandle && port_ != port) ClosePort(port_);
+        port_ = port;
+    }
+    void Close() { Reset(InvalidHandle); }
+
+    friend bool operator==(const OwnedPort& a, PortHandle b) { return a.port_ == b; }
+
+private:
+    PortHandle port_ = InvalidHandle;
+};
 
 // Why OpenPort failed, so that the program can tell the user what to do.
 enum class OpenError {

@@ -22,19 +22,23 @@ static_assert(sizeof(termios) <= sizeof(platform::LineSettings::native),
 namespace platform {
 namespace {
 
-thread_local int t_lastError = 0;
+using detail::RecordError;
 
 bool fail() {
-    t_lastError = errno;
+    RecordError(errno);
     return false;
-}
-
-int fdOf(PortHandle port) {
-    return static_cast<int>(port);
 }
 
 bool isValid(PortHandle port) {
     return port != InvalidHandle && port <= 0x7fffffff;
+}
+
+// The descriptor of an open port, or -1 with EBADF for a handle that cannot
+// be one: the one place where every call checks the handle it was given.
+int fdOf(PortHandle port) {
+    if (isValid(port)) return static_cast<int>(port);
+    RecordError(EBADF);
+    return -1;
 }
 
 struct SpeedName {
@@ -64,10 +68,6 @@ bool codeOf(std::uint32_t baud, speed_t& code) {
 
 }  // namespace
 
-int LastError() {
-    return t_lastError;
-}
-
 std::string DevicePathForPort(int portNumber) {
     if (portNumber < 0) return {};
     if (const char* dir = std::getenv("K740_SERIALCOMM_DIR"); dir && *dir) {
@@ -86,7 +86,7 @@ std::string DevicePathForPort(int portNumber) {
 PortHandle OpenPort(int portNumber) {
     const std::string path = DevicePathForPort(portNumber);
     if (path.empty()) {
-        t_lastError = ENOENT;
+        RecordError(ENOENT);
         return InvalidHandle;
     }
     // Non-blocking so that open never waits for carrier and reads only take
@@ -98,7 +98,7 @@ PortHandle OpenPort(int portNumber) {
     }
     auto closeWith = [fd](int err) {
         ::close(fd);
-        t_lastError = err;
+        RecordError(err);
         return InvalidHandle;
     };
     if (!::isatty(fd)) return closeWith(ENOTTY);
@@ -121,16 +121,14 @@ PortHandle OpenPort(int portNumber) {
 }
 
 bool GetLineSettings(PortHandle port, LineSettings& out) {
-    if (!isValid(port)) {
-        t_lastError = EBADF;
-        return false;
-    }
+    const int fd = fdOf(port);
+    if (fd < 0) return false;
     // Zeroed first: tcgetattr fills the fields, not the padding between
     // them, and a saved copy must compare equal to the same settings read
     // again.
     termios tio;
     std::memset(&tio, 0, sizeof tio);
-    if (::tcgetattr(fdOf(port), &tio) != 0) return fail();
+    if (::tcgetattr(fd, &tio) != 0) return fail();
     out = LineSettings{};
     std::memcpy(out.native, &tio, sizeof tio);
     out.BaudRate = baudOf(::cfgetospeed(&tio));
@@ -155,15 +153,13 @@ bool GetLineSettings(PortHandle port, LineSettings& out) {
 }
 
 bool SetLineSettings(PortHandle port, const LineSettings& settings) {
-    if (!isValid(port)) {
-        t_lastError = EBADF;
-        return false;
-    }
+    const int fd = fdOf(port);
+    if (fd < 0) return false;
     termios tio;
     std::memcpy(&tio, settings.native, sizeof tio);
     speed_t code;
     if (!codeOf(settings.BaudRate, code)) {
-        t_lastError = EINVAL;
+        RecordError(EINVAL);
         return false;
     }
     if (::cfsetispeed(&tio, code) != 0 || ::cfsetospeed(&tio, code) != 0) return fail();
@@ -182,7 +178,7 @@ bool SetLineSettings(PortHandle port, const LineSettings& settings) {
             tio.c_cflag |= CS8;
             break;
         default:
-            t_lastError = EINVAL;
+            RecordError(EINVAL);
             return false;
     }
     tio.c_cflag &= ~(PARENB | PARODD);
@@ -196,7 +192,7 @@ bool SetLineSettings(PortHandle port, const LineSettings& settings) {
             tio.c_cflag |= PARENB;
             break;
         default:
-            t_lastError = EINVAL;
+            RecordError(EINVAL);
             return false;
     }
     switch (settings.StopBits) {
@@ -207,19 +203,16 @@ bool SetLineSettings(PortHandle port, const LineSettings& settings) {
             tio.c_cflag |= CSTOPB;
             break;
         default:
-            t_lastError = EINVAL;
+            RecordError(EINVAL);
             return false;
     }
-    if (::tcsetattr(fdOf(port), TCSANOW, &tio) != 0) return fail();
+    if (::tcsetattr(fd, TCSANOW, &tio) != 0) return fail();
     return true;
 }
 
 bool WriteBytes(PortHandle port, const char* data, std::size_t size) {
-    if (!isValid(port)) {
-        t_lastError = EBADF;
-        return false;
-    }
     const int fd = fdOf(port);
+    if (fd < 0) return false;
     if (size == 0) {
         // One call that writes nothing still reports a port that has gone.
         if (::write(fd, data, 0) < 0) return fail();
@@ -238,13 +231,13 @@ bool WriteBytes(PortHandle port, const char* data, std::size_t size) {
         // The output queue is full: wait for room, but not for ever.
         const std::uint64_t now = TickMs();
         if (now >= deadline) {
-            t_lastError = ETIMEDOUT;
+            RecordError(ETIMEDOUT);
             return false;
         }
         pollfd p{fd, POLLOUT, 0};
         if (::poll(&p, 1, static_cast<int>(deadline - now)) < 0 && errno != EINTR) return fail();
         if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) {
-            t_lastError = EIO;
+            RecordError(EIO);
             return false;
         }
     }
@@ -252,12 +245,10 @@ bool WriteBytes(PortHandle port, const char* data, std::size_t size) {
 }
 
 long QueuedBytes(PortHandle port) {
-    if (!isValid(port)) {
-        t_lastError = EBADF;
-        return -1;
-    }
+    const int fd = fdOf(port);
+    if (fd < 0) return -1;
     int n = 0;
-    if (::ioctl(fdOf(port), FIONREAD, &n) != 0) {
+    if (::ioctl(fd, FIONREAD, &n) != 0) {
         fail();
         return -1;
     }
@@ -265,12 +256,10 @@ long QueuedBytes(PortHandle port) {
 }
 
 long ReadBytes(PortHandle port, char* data, std::size_t size) {
-    if (!isValid(port)) {
-        t_lastError = EBADF;
-        return -1;
-    }
+    const int fd = fdOf(port);
+    if (fd < 0) return -1;
     for (;;) {
-        ssize_t n = ::read(fdOf(port), data, size);
+        ssize_t n = ::read(fd, data, size);
         if (n >= 0) return static_cast<long>(n);
         if (errno == EINTR) continue;
         if (errno == EAGAIN) return 0;
@@ -280,14 +269,12 @@ long ReadBytes(PortHandle port, char* data, std::size_t size) {
 }
 
 WaitResult WaitReadable(PortHandle port, int timeoutMs) {
-    if (!isValid(port)) {
-        t_lastError = EBADF;
-        return WaitResult::Error;
-    }
+    const int fd = fdOf(port);
+    if (fd < 0) return WaitResult::Error;
     if (timeoutMs < 0) timeoutMs = 0;
     const std::uint64_t deadline = TickMs() + static_cast<unsigned>(timeoutMs);
     for (;;) {
-        pollfd p{fdOf(port), POLLIN, 0};
+        pollfd p{fd, POLLIN, 0};
         const std::uint64_t now = TickMs();
         const int left = now >= deadline ? 0 : static_cast<int>(deadline - now);
         int r = ::poll(&p, 1, left);
@@ -298,7 +285,7 @@ WaitResult WaitReadable(PortHandle port, int timeoutMs) {
         }
         if (r == 0) return WaitResult::TimedOut;
         if (p.revents & POLLNVAL) {
-            t_lastError = EBADF;
+            RecordError(EBADF);
             return WaitResult::Error;
         }
         if (p.revents & (POLLHUP | POLLERR)) {
@@ -307,9 +294,8 @@ WaitResult WaitReadable(PortHandle port, int timeoutMs) {
             // read, and poll says so again at once: waiting on would spin
             // until the time-out. Only bytes still queued count as readable.
             int queued = 0;
-            if (::ioctl(fdOf(port), FIONREAD, &queued) == 0 && queued > 0)
-                return WaitResult::Readable;
-            t_lastError = EIO;
+            if (::ioctl(fd, FIONREAD, &queued) == 0 && queued > 0) return WaitResult::Readable;
+            RecordError(EIO);
             return WaitResult::Hangup;
         }
         return WaitResult::Readable;
@@ -352,11 +338,12 @@ std::string DeviceGroupForPort(int portNumber) {
 
 void ClosePort(PortHandle port) {
     if (!isValid(port)) return;
+    const int fd = static_cast<int>(port);
     // The exclusive flag belongs to the tty, not to our descriptor: on a
     // device that someone else keeps open (a pty) it would outlive our close
     // and lock every later open out, ours included.
-    ::ioctl(fdOf(port), TIOCNXCL);
-    ::close(fdOf(port));
+    ::ioctl(fd, TIOCNXCL);
+    ::close(fd);
 }
 
 }  // namespace platform

@@ -13,7 +13,7 @@ static_assert(sizeof(DCB) <= sizeof(platform::LineSettings::native),
 namespace platform {
 namespace {
 
-thread_local int t_lastError = 0;
+using detail::RecordError;
 
 // The same limit as on POSIX: a write that the port does not take within a
 // second has failed (a device that holds its flow control off for ever would
@@ -25,12 +25,12 @@ HANDLE handleOf(PortHandle port) {
 }
 
 bool fail() {
-    t_lastError = static_cast<int>(::GetLastError());
+    RecordError(static_cast<int>(::GetLastError()));
     return false;
 }
 
 bool failWith(DWORD code) {
-    t_lastError = static_cast<int>(code);
+    RecordError(static_cast<int>(code));
     return false;
 }
 
@@ -41,10 +41,6 @@ bool isValid(PortHandle port) {
 }
 
 }  // namespace
-
-int LastError() {
-    return t_lastError;
-}
 
 std::string DevicePathForPort(int portNumber) {
     if (portNumber < 0) return {};
@@ -197,7 +193,7 @@ WaitResult WaitReadable(PortHandle port, int timeoutMs) {
             // A handle that was never valid (or was closed) is the caller's
             // error; anything else means the device has gone (an unplugged USB
             // port answers with one of several codes, depending on its driver).
-            return t_lastError == ERROR_INVALID_HANDLE ? WaitResult::Error : WaitResult::Hangup;
+            return LastError() == ERROR_INVALID_HANDLE ? WaitResult::Error : WaitResult::Hangup;
         }
         if (n > 0) return WaitResult::Readable;
         if (TickMs() >= end) return WaitResult::TimedOut;

@@ -3,27 +3,36 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include "core/EncoderDetection.h"
-#include "core/FrameDecoder.h"
-#include "core/Serial_driver.h"
 #include "platform/Clock.h"
 
 namespace {
 
-// The tool's timer intervals for the two searches.
-constexpr int kInterfaceSearchMs = 1000;
-constexpr int kEncoderSearchMs = 850;
+const QString kReaderGone = QStringLiteral("the reader of standard output has gone; stopping");
 
 }  // namespace
 
-TRecorder::TRecorder(TRecorderOptions options) : options_(std::move(options)) {
+TRecorder::TRecorder(TRecorderOptions options)
+    : options_(std::move(options)),
+      session_(fields_, TEncoderRecords{position_, signature_, detailedStatus_}) {
     Clock = [] { return platform::TickMs(); };
     Now = [] { return QDateTime::currentDateTime(); };
     Locale = [] { return QLocale(); };
+    session_.SetReadingIntervalMs(options_.IntervalMs);
+    session_.SetOnlyPort(options_.Port);
+    session_.AddObserver(this);
 }
 
-TRecorder::~TRecorder() {
-    ClosePort();
+TRecorderState TRecorder::State() const {
+    if (finished_) return TRecorderState::Finished;
+    switch (session_.State()) {
+        case TSessionState::SearchInterface:
+            return TRecorderState::SearchInterface;
+        case TSessionState::SearchEncoder:
+            return TRecorderState::SearchEncoder;
+        case TSessionState::Reading:
+            break;
+    }
+    return TRecorderState::Reading;
 }
 
 std::uint64_t TRecorder::ElapsedMs() const {
@@ -34,42 +43,49 @@ void TRecorder::Say(const QString& line) const {
     if (Log) Log(line);
 }
 
-TBoxReport TRecorder::Report() const {
-    // Without a window, a failed check is one more line for the user.
-    return {[this](const QString& text) { Say(text); }, [this](const QString& line) { Say(line); }};
-}
-
-void TRecorder::ClosePort() {
-    if (port_ == platform::InvalidHandle) return;
-    platform::ClosePort(port_);
-    port_ = platform::InvalidHandle;
-}
-
 bool TRecorder::TimeUp() const {
     return recordStart_ && RecordingTimeUp(ElapsedMs(), options_.Seconds);
 }
 
+bool TRecorder::WaitedInVain() const {
+    return !Recording() &&
+           Clock() - *begun_ >= static_cast<std::uint64_t>(options_.WaitSeconds) * 1000u;
+}
+
 int TRecorder::Step() {
+    if (finished_) return 0;
     if (!begun_) begun_ = Clock();
-    switch (state_) {
-        case TRecorderState::SearchInterface:
-            return SearchInterface();
-        case TRecorderState::SearchEncoder:
-            return SearchEncoder();
-        case TRecorderState::Reading:
-            return ReadEncoder();
-        case TRecorderState::Finished:
-            break;
+    const TSessionState stepping = session_.State();
+    // A recording that lost its box still ends on time.
+    if (stepping != TSessionState::Reading && TimeUp()) return Finish(TRecorderExit::Done);
+    const TSessionStep next = session_.Step();
+    if (end_) return Finish(end_->Exit, end_->Why);
+    // Still searching where it searched: has the wait run out?
+    if (next.Next == stepping && stepping != TSessionState::Reading && WaitedInVain()) {
+        if (stepping == TSessionState::SearchInterface)
+            return Finish(TRecorderExit::NoBox,
+                          QStringLiteral("no K740-3T box answered%1 within %2 s")
+                              .arg(options_.Port ? QStringLiteral(" on COM%1").arg(*options_.Port)
+                                                 : QString())
+                              .arg(options_.WaitSeconds));
+        return Finish(TRecorderExit::NoBox,
+                      QStringLiteral("no encoder answered on the box on COM%1 within %2 s")
+                          .arg(portNumber_)
+                          .arg(options_.WaitSeconds));
     }
-    return 0;
+    return next.DelayMs;
 }
 
 void TRecorder::Stop() {
-    if (state_ != TRecorderState::Finished) Finish(TRecorderExit::Done);
+    if (!finished_) Finish(TRecorderExit::Done);
+}
+
+void TRecorder::EndAfterThisStep(TRecorderExit exit, const QString& why) {
+    if (!end_) end_ = TEnd{exit, why};
 }
 
 int TRecorder::Finish(TRecorderExit exit, const QString& why) {
-    ClosePort();
+    fields_.K740_H.Close();
     exit_ = exit;
     if (file_) {
         const TRecordingResult closed = file_->Close();
@@ -81,138 +97,108 @@ int TRecorder::Finish(TRecorderExit exit, const QString& why) {
         }
     }
     if (!why.isEmpty()) Say(why);
-    state_ = TRecorderState::Finished;
+    finished_ = true;
+    end_.reset();
     return 0;
 }
 
-int TRecorder::SearchInterface() {
-    // A recording that lost its box still ends on time.
-    if (TimeUp()) return Finish(TRecorderExit::Done);
-    ClosePort();
-    const TProbeResult probe = ProbeForBox(comPorts_, port_, identification_, {}, options_.Port);
-    for (const QString& line : portAccess_.NewLines(probe.OpenFailures)) Say(line);
-    if (!probe.Found) {
-        if (!Recording() &&
-            Clock() - *begun_ >= static_cast<std::uint64_t>(options_.WaitSeconds) * 1000u)
-            return Finish(TRecorderExit::NoBox,
-                          QStringLiteral("no K740-3T box answered%1 within %2 s")
-                              .arg(options_.Port ? QStringLiteral(" on COM%1").arg(*options_.Port)
-                                                 : QString())
-                              .arg(options_.WaitSeconds));
-        return kInterfaceSearchMs;
-    }
-    portNumber_ = probe.Port;
-    Say(QStringLiteral("Interface found on COM") + QString::number(probe.Port));
-    const TInterfaceSetUp setUp = SetUpInterface(port_, identification_, Report());
-    Say(QStringLiteral("Interface: ") + QString::fromLatin1(setUp.Identity.Identification) + "." +
-        QString::number(setUp.Identity.RevisionFW) + ", Serial: " +
-        QString::fromLatin1(setUp.Identity.Serial) + ", supply: " + setUp.SupplyStatus);
-    state_ = TRecorderState::SearchEncoder;
-    return kEncoderSearchMs;
-}
-
-bool TRecorder::ReadFrame(bool advanced, TEncoderRead& read) {
-    read = SendEncoderRead(port_, advanced, position_);
-    if (position_.ErrComm != TR_OK) return true;
-    // No software zero here: positions are absolute, as in the tool before
-    // anyone zeroes it.
-    if (DecodeFrame(advanced, 0, position_, detailedStatus_).LengthOk) return true;
-    ReplyRefused();
-    return false;
-}
-
-void TRecorder::ReplyRefused() {
-    Say(QStringLiteral("Incorrect data returned from K740."));
-    ++faults_;
-    ClosePort();
-    state_ = TRecorderState::SearchInterface;
-}
-
-int TRecorder::SearchEncoder() {
-    if (TimeUp()) return Finish(TRecorderExit::Done);
-    PrepareEncoderSearch(position_, signature_, 0);
-    TEncoderRead read;
-    const bool advancedOk = ReadFrame(true, read);
-    const TDetectionRead advanced = TDetectionRead::Of(position_, !advancedOk);
-    TDetection outcome = DetectEncoder(advanced);
-    if (outcome == TDetection::ReadSimple) {
-        const bool simpleOk = ReadFrame(false, read);
-        outcome = DetectEncoder(advanced, TDetectionRead::Of(position_, !simpleOk));
-    }
-    switch (outcome) {
-        case TDetection::ReplyRefused:  // back to the interface search already
-            return kInterfaceSearchMs;
-        case TDetection::InterfaceLost:
-            state_ = TRecorderState::SearchInterface;
-            return kInterfaceSearchMs;
-        case TDetection::KeepSearching:
-        case TDetection::ReadSimple:
-            if (!Recording() &&
-                Clock() - *begun_ >= static_cast<std::uint64_t>(options_.WaitSeconds) * 1000u)
-                return Finish(TRecorderExit::NoBox,
-                              QStringLiteral("no encoder answered on the box on COM%1 within %2 s")
-                                  .arg(portNumber_)
-                                  .arg(options_.WaitSeconds));
-            return kEncoderSearchMs;
-        case TDetection::Advanced:
-        case TDetection::Simple:
-            break;
-    }
-    advanced_ = outcome == TDetection::Advanced;
-    signature_.PartNumber =
-        ComposePartNumber(EncoderConfigurationItems().at(static_cast<int>(DetectedConfig(outcome))),
-                          EncoderResolutionItems().at(0));
-    Say(QStringLiteral("Encoder found."));
-    Say(VariantLogLine(outcome));
-    if (!Recording() && !StartFile()) return 0;
-    state_ = TRecorderState::Reading;
-    return options_.IntervalMs;
-}
-
 bool TRecorder::StartFile() {
-    filePath_ = options_.OutFile.isEmpty()
-                    ? RecordingPath(options_.OutFolder, signature_.PartNumber,
-                                    signature_.SerialNumber, Now())
-                    : options_.OutFile;
     TRecordingResult result;
-    file_ = TRecordingFile::Start(filePath_, result);
+    if (options_.OutFile == kStandardOutputOption) {
+        file_ = TRecordingFile::StartStandardOutput(result);
+    } else {
+        filePath_ = options_.OutFile.isEmpty()
+                        ? RecordingPath(options_.OutFolder, signature_.PartNumber,
+                                        signature_.SerialNumber, Now())
+                        : options_.OutFile;
+        file_ = TRecordingFile::Start(filePath_, result);
+    }
     if (!file_) {
-        Finish(TRecorderExit::FileFailed,
-               QStringLiteral("cannot create %1: %2")
-                   .arg(QDir::toNativeSeparators(result.Path), result.Reason));
+        if (result.Failure == TRecordingFailure::ReaderGone)
+            EndAfterThisStep(TRecorderExit::Done, kReaderGone);
+        else
+            EndAfterThisStep(TRecorderExit::FileFailed,
+                             QStringLiteral("cannot create %1: %2")
+                                 .arg(QDir::toNativeSeparators(result.Path), result.Reason));
         return false;
     }
     recordStart_ = Clock();
     Say(QStringLiteral("Recording to ") +
-        QDir::toNativeSeparators(QFileInfo(filePath_).absoluteFilePath()));
+        (filePath_.isEmpty() ? QString::fromLatin1(kStandardOutputName)
+                             : QDir::toNativeSeparators(QFileInfo(filePath_).absoluteFilePath())));
     return true;
 }
 
-int TRecorder::ReadEncoder() {
-    TEncoderRead read;
-    if (!ReadFrame(advanced_, read)) return kInterfaceSearchMs;
-    switch (ClassifyReading(position_)) {
-        case TReadingOutcome::InterfaceLost:
-            Say(QStringLiteral("Interface disconnected!"));
-            ++faults_;
-            state_ = TRecorderState::SearchInterface;
-            return kInterfaceSearchMs;
-        case TReadingOutcome::EncoderLost:
-            Say(QStringLiteral("Encoder disconnected!"));
-            ++faults_;
-            state_ = TRecorderState::SearchEncoder;
-            return kEncoderSearchMs;
-        case TReadingOutcome::Good:
-            break;
-    }
+// ------------------------------------------------------------ the session's reports
+
+void TRecorder::PortAccessProblem(const QString& line) {
+    Say(line);
+}
+
+void TRecorder::InterfaceFound(int port) {
+    portNumber_ = port;
+    Say(InterfaceFoundLine(port));
+}
+
+void TRecorder::InterfaceIdentified(const TBoxIdentity& identity) {
+    identity_ = identity;
+}
+
+// Without a window, a failed check is one more line for the user.
+void TRecorder::SetupMessage(const QString& text) {
+    Say(text);
+}
+
+void TRecorder::SetupLog(const QString& line) {
+    Say(line);
+}
+
+void TRecorder::InterfaceReady() {
+    Say(QStringLiteral("Interface: ") + QString::fromLatin1(identity_.Identification) + "." +
+        QString::number(identity_.RevisionFW) +
+        ", Serial: " + QString::fromLatin1(identity_.Serial) +
+        ", supply: " + QuerySupplyStatus(fields_.K740_H.Get()));
+}
+
+void TRecorder::EncoderFound(TDetection found) {
+    Say(QString::fromLatin1(kEncoderFoundLine));
+    Say(VariantLogLine(found));
+    if (!Recording()) StartFile();
+}
+
+void TRecorder::FrameRead(const TFrameRead& read) {
+    if (read.Refused) Say(QString::fromLatin1(kReplyRefusedLine));
+}
+
+void TRecorder::GoodReading(const TGoodReading& reading) {
+    // The file is open: the encoder search that led here started it, or
+    // ended the run when it could not. No software zero here: positions
+    // are absolute, as in the tool before anyone zeroes it.
     const std::uint64_t elapsed = ElapsedMs();
     const TRecordingResult written =
-        file_->Write(RecordingLine(elapsed, read.Reply, position_, Locale()));
-    if (!written.Ok())
-        return Finish(TRecorderExit::FileFailed,
-                      QStringLiteral("cannot write %1: %2")
-                          .arg(QDir::toNativeSeparators(written.Path), written.Reason));
-    ++readings_;
-    if (RecordingTimeUp(elapsed, options_.Seconds)) return Finish(TRecorderExit::Done);
-    return options_.IntervalMs;
+        file_->Write(RecordingLine(elapsed, reading.Reply, reading.Position, Locale()));
+    if (written.Failure == TRecordingFailure::ReaderGone) {
+        EndAfterThisStep(TRecorderExit::Done, kReaderGone);
+        return;
+    }
+    if (!written.Ok()) {
+        EndAfterThisStep(TRecorderExit::FileFailed,
+                         QStringLiteral("cannot write %1: %2")
+                             .arg(QDir::toNativeSeparators(written.Path), written.Reason));
+        return;
+    }
+    summary_.Reading(reading.Position);
+    if (RecordingTimeUp(elapsed, options_.Seconds)) EndAfterThisStep(TRecorderExit::Done);
+}
+
+void TRecorder::ReadingFailed(TReadingFault fault) {
+    summary_.Fault(fault);
+}
+
+void TRecorder::InterfaceLost() {
+    Say(QString::fromLatin1(kInterfaceLostLine));
+}
+
+void TRecorder::EncoderLost() {
+    Say(QString::fromLatin1(kEncoderLostLine));
 }

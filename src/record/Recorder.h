@@ -1,7 +1,8 @@
-// The headless recorder: the tool's three states (interface search, encoder
-// search, reading) without a window, writing the tool's recording format
-// through core. One Step() is one tick of the current state; the caller
-// waits the time it returns, so tests can drive it tick by tick.
+// The headless recorder: the tool's reading session without a window,
+// writing the tool's recording format through core. It observes the session
+// as the window does and adds its own ends: the wait for a box, the duration,
+// a file that cannot be written. One Step() is one tick; the caller waits the
+// time it returns, so tests can drive it tick by tick.
 #pragma once
 
 #include <QDateTime>
@@ -12,33 +13,36 @@
 #include <memory>
 #include <optional>
 
-#include "core/BoxProtocol.h"
 #include "core/Enkoderji_splosno.h"
-#include "core/PortList.h"
+#include "core/ReadingSession.h"
 #include "core/Recording.h"
+#include "record/RunSummary.h"
 
 struct TRecorderOptions {
-    QString OutFile;  // empty: the tool's file name in OutFolder
+    // Empty: the tool's file name in OutFolder; kStandardOutputOption: a pipe.
+    QString OutFile;
     QString OutFolder = QStringLiteral(".");
     int Seconds = 20;  // 0: until stopped
-    int IntervalMs = 70;
+    int IntervalMs = kDefaultReadingIntervalMs;
     int WaitSeconds = 10;
     std::optional<int> Port;  // only this port; every candidate when empty
 };
+
+// The --out value that means standard output.
+inline constexpr char kStandardOutputOption[] = "-";
 
 enum class TRecorderState { SearchInterface, SearchEncoder, Reading, Finished };
 
 // How a finished recorder ends, as the program's exit code.
 enum class TRecorderExit {
-    Done = 0,        // the time ran out, or it was stopped
+    Done = 0,        // the time ran out, it was stopped, or the pipe's reader left
     NoBox = 3,       // no box, or no encoder behind it, within the wait
     FileFailed = 4,  // the file could not be created or written
 };
 
-class TRecorder {
+class TRecorder : private TSessionObserver {
 public:
     explicit TRecorder(TRecorderOptions options);
-    ~TRecorder();
     TRecorder(const TRecorder&) = delete;
     TRecorder& operator=(const TRecorder&) = delete;
 
@@ -48,14 +52,15 @@ public:
     // Ends now, as a signal asks: the file is closed with every line.
     void Stop();
 
-    TRecorderState State() const { return state_; }
+    TRecorderState State() const;
     TRecorderExit Exit() const { return exit_; }
     QString FilePath() const { return filePath_; }
     bool Recording() const { return recordStart_.has_value(); }
-    std::uint64_t Readings() const { return readings_; }
-    // Readings that sent the recorder back to a search: a lost box, a lost
-    // encoder, a reply refused for its length.
-    std::uint64_t Faults() const { return faults_; }
+    std::uint64_t Readings() const { return summary_.Readings(); }
+    // Readings that failed (each sent the recorder back to a search).
+    std::uint64_t Faults() const { return summary_.Faults(); }
+    // The readings recorded and the faults met so far.
+    const TRunSummary& Summary() const { return summary_; }
     // Milliseconds since the recording started; 0 before.
     std::uint64_t ElapsedMs() const;
 
@@ -67,37 +72,47 @@ public:
     std::function<void(const QString&)> Log;
 
 private:
-    int SearchInterface();
-    int SearchEncoder();
-    int ReadEncoder();
-    // One read: false when the reply was refused for its length (the port
-    // is closed then).
-    bool ReadFrame(bool advanced, TEncoderRead& read);
-    void ReplyRefused();
+    // The session's reports.
+    void PortAccessProblem(const QString& line) override;
+    void InterfaceFound(int port) override;
+    void InterfaceIdentified(const TBoxIdentity& identity) override;
+    void SetupMessage(const QString& text) override;
+    void SetupLog(const QString& line) override;
+    void InterfaceReady() override;
+    void EncoderFound(TDetection found) override;
+    void FrameRead(const TFrameRead& read) override;
+    void GoodReading(const TGoodReading& reading) override;
+    void ReadingFailed(TReadingFault fault) override;
+    void InterfaceLost() override;
+    void EncoderLost() override;
+
     bool StartFile();
     bool TimeUp() const;
+    bool WaitedInVain() const;
+    // Ends the step that is running, once the session's tick is over.
+    void EndAfterThisStep(TRecorderExit exit, const QString& why = {});
     int Finish(TRecorderExit exit, const QString& why = {});
-    void ClosePort();
     void Say(const QString& line) const;
-    TBoxReport Report() const;
 
     TRecorderOptions options_;
-    TRecorderState state_ = TRecorderState::SearchInterface;
-    TRecorderExit exit_ = TRecorderExit::Done;
     // The tool's records, owned here rather than shared as globals.
+    TSessionFields fields_;
     TEncoderPosition position_;
     TEncoderSignature signature_;
     std::int32_t detailedStatus_ = 0;
-    platform::PortHandle port_ = platform::InvalidHandle;
+    TReadingSession session_;
+    bool finished_ = false;
+    TRecorderExit exit_ = TRecorderExit::Done;
+    struct TEnd {
+        TRecorderExit Exit;
+        QString Why;
+    };
+    std::optional<TEnd> end_;  // set by a report, acted on after the step
     int portNumber_ = 0;
-    TSortedStringList comPorts_;
-    TPortAccessReporter portAccess_;
-    QByteArray identification_;
-    bool advanced_ = false;
+    TBoxIdentity identity_;
     std::unique_ptr<TRecordingFile> file_;
     QString filePath_;
     std::optional<std::uint64_t> begun_;        // the first step, for the wait
     std::optional<std::uint64_t> recordStart_;  // the file's time zero
-    std::uint64_t readings_ = 0;
-    std::uint64_t faults_ = 0;
+    TRunSummary summary_;
 };

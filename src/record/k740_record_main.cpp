@@ -2,6 +2,7 @@
 // machines without a display.
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStringList>
 #include <algorithm>
@@ -18,7 +19,8 @@
 namespace {
 
 const char kUsageLine[] =
-    "usage: k740-record [--out FILE] [--seconds S] [--interval MS] [--wait S] [--port N]\n";
+    "usage: k740-record [--out FILE] [--seconds S] [--interval MS] [--wait S] [--port N] "
+    "[--summary FILE]\n";
 
 const char kHelp[] =
     "\n"
@@ -36,22 +38,43 @@ const char kHelp[] =
     "  --out FILE     the file to write (replaced if it exists); default: the tool's\n"
     "                 name, POSITION_<part number>__<time stamp>.csv, in the current\n"
     "                 folder\n"
+    "  --out -        write the lines to standard output instead, for a pipe to\n"
+    "                 another program: the header first, then each line the moment\n"
+    "                 it is read, ended by a line feed alone\n"
     "  --seconds S    record for S seconds, 0 to 2147483 (default 20; 0: until\n"
     "                 interrupted); the reading that passes S is the last\n"
     "  --interval MS  pause between readings, 1 to 10000 ms (default 70)\n"
     "  --wait S       give up when no box, or no encoder behind it, answered\n"
     "                 within S seconds, 0 to 2147483 (default 10)\n"
     "  --port N       try only COM<N>, 1 to 255 (default: every candidate)\n"
+    "  --summary FILE also write the run summary to FILE, as one JSON object; its\n"
+    "                 folder must exist\n"
     "  --help         this text\n"
     "\n"
-    "SIGINT or SIGTERM ends the recording with every line in the file.\n"
+    "A file is synced to the disk at most once a second and when it is closed: a\n"
+    "power cut loses at most the last second of readings. SIGINT or SIGTERM ends\n"
+    "the recording with every line in the file. With --out -, the reader of the\n"
+    "pipe going away ends it too.\n"
+    "\n"
+    "At the end a run summary goes to standard error: readings and readings/s;\n"
+    "failed readings by kind (time-out: no reply in time; frame check: the frame\n"
+    "failed its CRC or trailing bits; wrong length: a reply of the wrong length;\n"
+    "lost interface: the port failed or went away; lost encoder: no encoder\n"
+    "answered behind the box); readings with the error bit and with the warning\n"
+    "bit; the absolute position in mm (min, max, mean, standard deviation); and\n"
+    "the largest step between two consecutive recorded readings, in counts and\n"
+    "mm. The JSON object has the keys readings, seconds, readings_per_second,\n"
+    "faults (time_out, frame_check, wrong_length, lost_interface, lost_encoder),\n"
+    "error_bit_readings, warning_bit_readings, position_mm (min, max, mean,\n"
+    "std_dev) and largest_step (counts, mm); the last two are null without\n"
+    "readings.\n"
     "\n"
     "Exit codes:\n"
-    "  0  done: the time ran out, or it was interrupted\n"
+    "  0  done: the time ran out, it was interrupted, or the reader of --out - left\n"
     "  1  an unexpected internal error\n"
     "  2  bad arguments\n"
     "  3  no box (or no encoder behind it) found within --wait seconds\n"
-    "  4  the file could not be written\n";
+    "  4  the file (or standard output, or the summary) could not be written\n";
 
 volatile std::sig_atomic_t g_stop = 0;
 
@@ -84,8 +107,14 @@ int number(const QString& option, const QString& value, int lo, int hi, const ch
     return static_cast<int>(v);
 }
 
-TRecorderOptions parse(const QStringList& args) {
-    TRecorderOptions o;
+struct Arguments {
+    TRecorderOptions recorder;
+    QString summary;  // the JSON file; none when empty
+};
+
+Arguments parse(const QStringList& args) {
+    Arguments a;
+    TRecorderOptions& o = a.recorder;
     for (qsizetype i = 0; i < args.size(); ++i) {
         QString option = args[i];
         std::optional<QString> value;
@@ -93,7 +122,8 @@ TRecorderOptions parse(const QStringList& args) {
             value = option.mid(eq + 1);
             option = option.left(eq);
         }
-        const QStringList known = {"--out", "--seconds", "--interval", "--wait", "--port"};
+        const QStringList known = {"--out",  "--seconds", "--interval",
+                                   "--wait", "--port",    "--summary"};
         if (!known.contains(option))
             throw ArgumentError{option.startsWith(u'-')
                                     ? QStringLiteral("unknown option %1").arg(option)
@@ -112,16 +142,38 @@ TRecorderOptions parse(const QStringList& args) {
             o.IntervalMs = number(option, *value, 1, 10000, "milliseconds");
         } else if (option == "--wait") {
             o.WaitSeconds = number(option, *value, 0, 2147483, "seconds");
+        } else if (option == "--summary") {
+            if (value->isEmpty() || *value == kStandardOutputOption)
+                throw ArgumentError{QStringLiteral("--summary wants a file name")};
+            a.summary = *value;
         } else {
             o.Port = number(option, *value, 1, 255, "a port");
         }
     }
-    return o;
+    return a;
+}
+
+// Where the summary goes must be there, so that a mistyped path fails before
+// anything starts rather than after an hour of recording.
+std::optional<QString> summaryProblem(const QString& summary) {
+    if (summary.isEmpty()) return std::nullopt;
+    const QFileInfo file(summary);
+    const QFileInfo dir(file.absolutePath());
+    const QString folder = QDir::toNativeSeparators(file.absolutePath());
+    if (!dir.exists()) return QStringLiteral("--summary: folder %1 does not exist").arg(folder);
+    if (!dir.isDir()) return QStringLiteral("--summary: %1 is not a folder").arg(folder);
+    if (!dir.isWritable())
+        return QStringLiteral("--summary: cannot write to folder %1").arg(folder);
+    if (file.isDir())
+        return QStringLiteral("--summary: %1 is a folder")
+            .arg(QDir::toNativeSeparators(file.absoluteFilePath()));
+    return std::nullopt;
 }
 
 // The folder must be there and writable before the search begins, so a
 // mistyped path fails at once and creates nothing.
 std::optional<QString> outputProblem(const TRecorderOptions& o) {
+    if (o.OutFile == kStandardOutputOption) return std::nullopt;
     const QString folder = o.OutFile.isEmpty() ? QDir(o.OutFolder).absolutePath()
                                                : QFileInfo(o.OutFile).absolutePath();
     const QFileInfo dir(folder);
@@ -141,9 +193,11 @@ std::optional<QString> outputProblem(const TRecorderOptions& o) {
 // The progress line: in place on a terminal, every few seconds otherwise.
 class Progress {
 public:
-    explicit Progress(const TRecorder& rec)
+    // Lines on standard output may share the terminal: then the progress
+    // comes as lines too, never rewritten in place.
+    Progress(const TRecorder& rec, bool inPlace)
         : rec_(rec),
-          terminal_(platform::StderrIsTerminal()),
+          terminal_(inPlace && platform::StderrIsTerminal()),
           next_(platform::TickMs() + Period()) {}
 
     void Update(bool force = false) {
@@ -212,11 +266,14 @@ void pause(int ms, Progress& progress) {
     }
 }
 
-int run(const TRecorderOptions& options) {
+int run(const Arguments& args) {
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
-    TRecorder rec(options);
-    Progress progress(rec);
+    // A reader of --out - that goes away ends the run like a signal does.
+    platform::IgnoreBrokenPipe();
+    const bool toStandardOutput = args.recorder.OutFile == kStandardOutputOption;
+    TRecorder rec(args.recorder);
+    Progress progress(rec, !toStandardOutput);
     rec.Log = [&progress](const QString& line) { progress.Line(line); };
     while (rec.State() != TRecorderState::Finished) {
         if (g_stop) {
@@ -226,32 +283,55 @@ int run(const TRecorderOptions& options) {
         const int wait = rec.Step();
         if (rec.State() != TRecorderState::Finished) pause(wait, progress);
     }
-    if (rec.Recording() || rec.Readings() > 0) progress.End();
-    return static_cast<int>(rec.Exit());
+    const std::uint64_t elapsed = rec.ElapsedMs();
+    int code = static_cast<int>(rec.Exit());
+    if (rec.Recording()) {
+        progress.End();
+        for (const QString& line : rec.Summary().Lines(elapsed)) progress.Line(line);
+    }
+    if (!args.summary.isEmpty()) {
+        QFile json(args.summary);
+        if (!json.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+            json.write(rec.Summary().Json(elapsed)) < 0 || !json.flush()) {
+            progress.Line(QStringLiteral("cannot write the summary %1: %2")
+                              .arg(QDir::toNativeSeparators(args.summary), json.errorString()));
+            if (code == 0) code = static_cast<int>(TRecorderExit::FileFailed);
+        }
+    }
+    return code;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before anything opens a file: a closed standard output would be taken
+    // by the first one, and the recording would go there.
+    const bool standardOutputOpen = platform::StandardOutputOpen();
     QCoreApplication app(argc, argv);
     QStringList args = QCoreApplication::arguments().mid(1);
     if (args.contains("--help") || args.contains("-h")) {
         std::printf("%s%s", kUsageLine, kHelp);
         return 0;
     }
-    TRecorderOptions options;
+    Arguments parsed;
     try {
-        options = parse(args);
+        parsed = parse(args);
+        if (const auto problem = summaryProblem(parsed.summary)) throw ArgumentError{*problem};
     } catch (const ArgumentError& e) {
         std::fprintf(stderr, "k740-record: %s\n%s", e.text.toLocal8Bit().constData(), kUsageLine);
         return 2;
     }
-    if (const auto problem = outputProblem(options)) {
+    if (parsed.recorder.OutFile == kStandardOutputOption && !standardOutputOpen) {
+        std::fprintf(stderr,
+                     "k740-record: standard output is closed; --out - has nowhere to write\n");
+        return static_cast<int>(TRecorderExit::FileFailed);
+    }
+    if (const auto problem = outputProblem(parsed.recorder)) {
         std::fprintf(stderr, "k740-record: %s\n", problem->toLocal8Bit().constData());
         return static_cast<int>(TRecorderExit::FileFailed);
     }
     try {
-        return run(options);
+        return run(parsed);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "\nk740-record: %s\n", e.what());
         return 1;

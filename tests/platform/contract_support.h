@@ -77,6 +77,60 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+// A file of the test's own, open for writing through the C runtime, as QFile
+// opens the program's recordings; removed with the object.
+class WrittenFile {
+public:
+    WrittenFile();  // throws std::runtime_error saying why when none can be made
+    ~WrittenFile();
+    WrittenFile(const WrittenFile&) = delete;
+    WrittenFile& operator=(const WrittenFile&) = delete;
+
+    int Descriptor() const;
+    void Write(const std::string& bytes);  // throws when not all was written
+    // Closes the descriptor and returns what the file holds.
+    std::string CloseAndRead();
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
+// Standard output of this process goes to a pipe of the test's own while the
+// object lives, and back where it was afterwards.
+class StdoutToPipe {
+public:
+    StdoutToPipe();  // throws when no pipe can be made
+    ~StdoutToPipe();
+    StdoutToPipe(const StdoutToPipe&) = delete;
+    StdoutToPipe& operator=(const StdoutToPipe&) = delete;
+
+    // What has reached the pipe, up to `n` bytes, waiting up to two seconds.
+    std::string Read(std::size_t n);
+    // The reader goes away, as a pipeline's next program that has ended.
+    void CloseReader();
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
+// Standard output of this process is closed while the object lives.
+class StdoutClosed {
+public:
+    StdoutClosed();
+    ~StdoutClosed();
+    StdoutClosed(const StdoutClosed&) = delete;
+    StdoutClosed& operator=(const StdoutClosed&) = delete;
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
 // Processor time this process has used, user and system.
 std::uint64_t ProcessCpuUs();
 

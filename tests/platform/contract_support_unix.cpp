@@ -2,6 +2,7 @@
 // K740_SERIALCOMM_DIR of the box's own, setpriv for the unprivileged user.
 #include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -9,7 +10,9 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -156,6 +159,93 @@ std::vector<std::string> MapEntries::AddEntriesOfWrongKind() {
             "\\Device\\USBSER_DIR_COM12", "\\Device\\USBSER_DIR_COM13",
             // and the plain file that stands in for a port that is no device
             "\\Device\\USBSER_DIR_COM" + std::to_string(kNonSerialPort)};
+}
+
+struct WrittenFile::Impl {
+    std::string path;
+    int fd = -1;
+};
+
+WrittenFile::WrittenFile() : impl_(std::make_unique<Impl>()) {
+    char tmpl[] = "/tmp/k740-contract-file-XXXXXX";
+    impl_->fd = ::mkstemp(tmpl);
+    if (impl_->fd < 0) fail("mkstemp");
+    impl_->path = tmpl;
+}
+
+WrittenFile::~WrittenFile() {
+    if (impl_->fd >= 0) ::close(impl_->fd);
+    ::unlink(impl_->path.c_str());
+}
+
+int WrittenFile::Descriptor() const {
+    return impl_->fd;
+}
+
+void WrittenFile::Write(const std::string& bytes) {
+    if (::write(impl_->fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+        fail("write " + impl_->path);
+}
+
+std::string WrittenFile::CloseAndRead() {
+    ::close(impl_->fd);
+    impl_->fd = -1;
+    return readFile(impl_->path);
+}
+
+struct StdoutToPipe::Impl {
+    int saved = -1, reader = -1;
+};
+
+StdoutToPipe::StdoutToPipe() : impl_(std::make_unique<Impl>()) {
+    int p[2];
+    if (::pipe2(p, O_CLOEXEC) != 0) fail("pipe");
+    std::fflush(stdout);
+    impl_->saved = ::dup(STDOUT_FILENO);
+    ::dup2(p[1], STDOUT_FILENO);
+    ::close(p[1]);
+    impl_->reader = p[0];
+}
+
+StdoutToPipe::~StdoutToPipe() {
+    std::fflush(stdout);
+    ::dup2(impl_->saved, STDOUT_FILENO);
+    ::close(impl_->saved);
+    CloseReader();
+}
+
+std::string StdoutToPipe::Read(std::size_t n) {
+    std::string got;
+    const std::uint64_t end = platform::TickMs() + 2000;
+    while (got.size() < n && platform::TickMs() < end) {
+        pollfd p{impl_->reader, POLLIN, 0};
+        if (::poll(&p, 1, 50) <= 0) continue;
+        char buf[256];
+        const ssize_t r = ::read(impl_->reader, buf, std::min(sizeof buf, n - got.size()));
+        if (r <= 0) break;
+        got.append(buf, static_cast<std::size_t>(r));
+    }
+    return got;
+}
+
+void StdoutToPipe::CloseReader() {
+    if (impl_->reader >= 0) ::close(impl_->reader);
+    impl_->reader = -1;
+}
+
+struct StdoutClosed::Impl {
+    int saved = -1;
+};
+
+StdoutClosed::StdoutClosed() : impl_(std::make_unique<Impl>()) {
+    std::fflush(stdout);
+    impl_->saved = ::dup(STDOUT_FILENO);
+    ::close(STDOUT_FILENO);
+}
+
+StdoutClosed::~StdoutClosed() {
+    ::dup2(impl_->saved, STDOUT_FILENO);
+    ::close(impl_->saved);
 }
 
 std::uint64_t ProcessCpuUs() {

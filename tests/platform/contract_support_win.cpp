@@ -7,12 +7,19 @@
 //   K740_CONTRACT_LOG             the box's output (a file), as a Windows path
 // The device map is the registry key HKLM\HARDWARE\DEVICEMAP\SERIALCOMM, which
 // the tests write to (as an administrator would have to on Windows).
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 #include "contract_support.h"
+#include "platform/Clock.h"
 
 namespace contract {
 namespace {
@@ -114,6 +121,98 @@ std::vector<std::string> MapEntries::AddEntriesOfWrongKind() {
     impl_->set("\\Device\\USBSER_K740_MULTI", REG_MULTI_SZ, multi, sizeof multi);
     return {"\\Device\\USBSER_K740_DWORD", "\\Device\\USBSER_K740_BINARY",
             "\\Device\\USBSER_K740_MULTI"};
+}
+
+struct WrittenFile::Impl {
+    std::string path;
+    int fd = -1;
+};
+
+WrittenFile::WrittenFile() : impl_(std::make_unique<Impl>()) {
+    char dir[MAX_PATH], name[MAX_PATH];
+    if (!::GetTempPathA(MAX_PATH, dir) || !::GetTempFileNameA(dir, "k74", 0, name))
+        throw std::runtime_error("no temporary file name");
+    impl_->path = name;
+    impl_->fd = ::_open(name, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (impl_->fd < 0) throw std::runtime_error("cannot open " + impl_->path);
+}
+
+WrittenFile::~WrittenFile() {
+    if (impl_->fd >= 0) ::_close(impl_->fd);
+    ::DeleteFileA(impl_->path.c_str());
+}
+
+int WrittenFile::Descriptor() const {
+    return impl_->fd;
+}
+
+void WrittenFile::Write(const std::string& bytes) {
+    if (::_write(impl_->fd, bytes.data(), static_cast<unsigned>(bytes.size())) !=
+        static_cast<int>(bytes.size()))
+        throw std::runtime_error("cannot write " + impl_->path);
+}
+
+std::string WrittenFile::CloseAndRead() {
+    ::_close(impl_->fd);
+    impl_->fd = -1;
+    std::ifstream in(impl_->path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+struct StdoutToPipe::Impl {
+    HANDLE saved = nullptr, reader = nullptr, writer = nullptr;
+};
+
+StdoutToPipe::StdoutToPipe() : impl_(std::make_unique<Impl>()) {
+    if (!::CreatePipe(&impl_->reader, &impl_->writer, nullptr, 0))
+        throw std::runtime_error("cannot make a pipe");
+    impl_->saved = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    ::SetStdHandle(STD_OUTPUT_HANDLE, impl_->writer);
+}
+
+StdoutToPipe::~StdoutToPipe() {
+    ::SetStdHandle(STD_OUTPUT_HANDLE, impl_->saved);
+    ::CloseHandle(impl_->writer);
+    CloseReader();
+}
+
+std::string StdoutToPipe::Read(std::size_t n) {
+    std::string got;
+    const std::uint64_t end = platform::TickMs() + 2000;
+    while (got.size() < n && platform::TickMs() < end) {
+        DWORD available = 0;
+        if (!::PeekNamedPipe(impl_->reader, nullptr, 0, nullptr, &available, nullptr)) break;
+        if (available == 0) {
+            platform::SleepMs(5);
+            continue;
+        }
+        char buf[256];
+        DWORD r = 0;
+        const DWORD ask = static_cast<DWORD>(std::min<std::size_t>(sizeof buf, n - got.size()));
+        if (!::ReadFile(impl_->reader, buf, ask, &r, nullptr) || r == 0) break;
+        got.append(buf, r);
+    }
+    return got;
+}
+
+void StdoutToPipe::CloseReader() {
+    if (impl_->reader) ::CloseHandle(impl_->reader);
+    impl_->reader = nullptr;
+}
+
+struct StdoutClosed::Impl {
+    HANDLE saved = nullptr;
+};
+
+StdoutClosed::StdoutClosed() : impl_(std::make_unique<Impl>()) {
+    impl_->saved = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    ::SetStdHandle(STD_OUTPUT_HANDLE, nullptr);
+}
+
+StdoutClosed::~StdoutClosed() {
+    ::SetStdHandle(STD_OUTPUT_HANDLE, impl_->saved);
 }
 
 std::uint64_t ProcessCpuUs() {

@@ -1,7 +1,8 @@
-// The contract of the platform layer (SerialPort.h, DeviceMap.h, Clock.h),
-// the same source for every platform: it runs natively against the POSIX
-// files and, cross-compiled, under Wine against the Windows files, each time
-// talking to the simulated box on a real pseudo-terminal.
+// The contract of the platform layer (SerialPort.h, DeviceMap.h, Clock.h,
+// File.h, Console.h, ProgramFolder.h), the same source for every platform: it
+// runs natively against the POSIX files and, cross-compiled, under Wine
+// against the Windows files, each time talking to the simulated box on a real
+// pseudo-terminal.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -11,7 +12,9 @@
 
 #include "contract_support.h"
 #include "platform/Clock.h"
+#include "platform/Console.h"
 #include "platform/DeviceMap.h"
+#include "platform/File.h"
 #include "platform/ProgramFolder.h"
 #include "platform/SerialPort.h"
 
@@ -285,6 +288,34 @@ TEST(Handle, InvalidOrClosedHandleIsRefusedWithTheDocumentedError) {
     platform::ClosePort(again);
 }
 
+TEST(Handle, OwnedPortClosesWhatItHoldsOnceAndAMovedFromOwnerNothing) {
+    contract::Box box;
+    platform::OwnedPort owner;
+    PortHandle held = InvalidHandle;
+    {
+        platform::OwnedPort first(platform::OpenPort(box.Port()));
+        ASSERT_TRUE(first.IsOpen()) << platform::LastError();
+        held = first.Get();
+        owner = std::move(first);
+        EXPECT_FALSE(first.IsOpen());
+    }
+    LineSettings s;
+    EXPECT_TRUE(platform::GetLineSettings(owner.Get(), s))
+        << "the owner it was moved from closed the port: " << platform::LastError();
+    EXPECT_EQ(owner, held);
+    owner.Close();
+    EXPECT_FALSE(owner.IsOpen());
+    EXPECT_FALSE(platform::GetLineSettings(held, s)) << "Close left the port open";
+    EXPECT_EQ(platform::LastError(), contract::SystemErrors().BadHandle);
+    owner.Close();  // nothing left to close
+    // Putting another port in its place closes the one held before.
+    owner.Reset(platform::OpenPort(box.Port()));
+    ASSERT_TRUE(owner.IsOpen()) << platform::LastError();
+    const PortHandle replaced = owner.Get();
+    owner.Reset(InvalidHandle);
+    EXPECT_FALSE(platform::GetLineSettings(replaced, s));
+}
+
 TEST(OpenError, UserOutsideTheDeviceGroupIsDeniedAndToldTheGroup) {
     contract::Box box;
     const std::optional<std::string> group = contract::RestrictPortToGroup(box);
@@ -355,6 +386,48 @@ TEST(ProgramFolder, InstalledFoldersAreTold) {
         SCOPED_TRACE(c.Name + ": " + c.Folder.string());
         EXPECT_EQ(platform::IsInstalledProgramFolder(c.Folder), c.Installed);
     }
+}
+
+TEST(File, SyncKeepsEveryByteAndRefusesNoDescriptor) {
+    contract::WrittenFile file;
+    file.Write("0;0x03D090300920;1000000;0;0;244.1406;\r\n");
+    EXPECT_TRUE(platform::SyncFile(file.Descriptor())) << platform::LastError();
+    file.Write("70;0x03D093700920;1000037;0;0;244.1497;\r\n");
+    EXPECT_TRUE(platform::SyncFile(file.Descriptor())) << platform::LastError();
+    EXPECT_EQ(file.CloseAndRead(),
+              "0;0x03D090300920;1000000;0;0;244.1406;\r\n"
+              "70;0x03D093700920;1000037;0;0;244.1497;\r\n");
+    EXPECT_FALSE(platform::SyncFile(-1));
+    EXPECT_EQ(platform::LastError(), contract::SystemErrors().BadHandle);
+    EXPECT_FALSE(platform::ErrorText(contract::SystemErrors().BadHandle).empty());
+}
+
+TEST(StandardOutput, LinesReachThePipeUntilItsReaderGoesAndAClosedOneIsSeen) {
+    platform::IgnoreBrokenPipe();
+    const std::string line = "0;0x03D090300920;1000000;0;0;244.1406;\r\n";
+    bool open = false, openWhenClosed = true;
+    platform::OutputResult written{}, afterReader{}, whenClosed{};
+    std::string arrived;
+    {
+        contract::StdoutToPipe pipe;
+        open = platform::StandardOutputOpen();
+        written = platform::WriteStandardOutput(line.data(), line.size());
+        arrived = pipe.Read(line.size());
+        pipe.CloseReader();
+        afterReader = platform::WriteStandardOutput(line.data(), line.size());
+    }
+    {
+        contract::StdoutClosed closed;
+        openWhenClosed = platform::StandardOutputOpen();
+        whenClosed = platform::WriteStandardOutput(line.data(), line.size());
+    }
+    EXPECT_TRUE(open);
+    EXPECT_EQ(written, platform::OutputResult::Written);
+    EXPECT_EQ(arrived, line);
+    EXPECT_EQ(afterReader, platform::OutputResult::ReaderGone)
+        << "a write after the reader went ended otherwise; error " << platform::LastError();
+    EXPECT_FALSE(openWhenClosed);
+    EXPECT_EQ(whenClosed, platform::OutputResult::Failed);
 }
 
 TEST(Clock, TickMsAndTickUsReadOneClock) {
