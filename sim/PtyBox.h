@@ -6,8 +6,10 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "K740Box.h"
 
@@ -39,6 +41,13 @@ public:
     // release does). Lets tests wait for that instead of sleeping.
     std::uint64_t ClosesSeen() const { return closesSeen_; }
 
+    // The tool's turnaround as the box sees it: for every command that comes
+    // after a reply, the microseconds from the end of the reply's write to the
+    // command's arrival. Off until asked for, so a box that runs for a shift
+    // keeps nothing; TakeReplyGapsUs hands over what was gathered and clears it.
+    void RecordReplyGaps(bool on);
+    std::vector<std::uint64_t> TakeReplyGapsUs();
+
 private:
     // see PtyBox.cpp
     void run();
@@ -58,6 +67,9 @@ private:
     std::mutex plugMutex_;  // one Unplug/Replug at a time
     std::atomic<bool> stop_{false};
     std::atomic<std::uint64_t> closesSeen_{0};
+    std::atomic<bool> recordGaps_{false};
+    std::mutex gapsMutex_;
+    std::vector<std::uint64_t> gapsUs_;
     std::thread thread_;
 };
 

@@ -480,7 +480,7 @@ void TMainForm::seEncoderReadIntervalChange() {
 void TMainForm::ChartStep(TColor positionColor) {
     const TColor pointColor = positionColor == clBtnFace ? clNavy : positionColor;
     chartPosition->AddPoint(static_cast<double>(ChartTime), EncoderPosition.Position_unit,
-                            pointColor);
+                            QString(), pointColor);
     ++ChartTime;
     if (chartPosition->Count() > 250) chartPosition->DeleteFirst();
 }
