@@ -7,13 +7,14 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPen>
-#include <QPixmap>
+#include <QImage>
 #include <QStaticText>
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <numbers>
 #include <unordered_map>
 
 namespace {
@@ -29,6 +30,9 @@ constexpr double kRightStep = 45;
 // them, in the chart component's light colours elsewhere.
 constexpr TColor kZoomPen = 0x8000FF;  // pink
 constexpr qreal kLineWidth = 2;
+// How far from a straight line a point may be and still be drawn as part of
+// it, in pixels: well under what anti-aliasing shows.
+constexpr qreal kStraightTolerance = 0.05;
 constexpr qreal kMarginLeft = 6, kMarginTop = 10, kMarginRight = 6, kMarginBottom = 6;
 constexpr qreal kTickLength = 5;
 // Between the labels and the edge of an axis' strip: the labels sit next to
@@ -145,20 +149,14 @@ struct VerticalLine {
     int grey;
 };
 
-// Draws vertical one-pixel lines from `top` to `bottom` onto white as an
-// anti-aliased pen with square ends draws them, but as plain fills of the
-// device pixel columns they cover, with their coverage composed here: drawn
-// as lines, each would cost a span per row, several times as much. The lines
-// must be the first thing drawn over the white.
-void DrawVerticalLines(QPainter& p, const std::vector<VerticalLine>& lines, qreal top, qreal bottom) {
-    const QTransform t = p.deviceTransform();
-    if (t.type() > QTransform::TxScale) {
-        for (const VerticalLine& v : lines) {
-            p.setPen(QPen(QColor(v.grey, v.grey, v.grey), 1));
-            p.drawLine(QLineF(v.x, top, v.x, bottom));
-        }
-        return;
-    }
+// Draws vertical one-pixel lines from `top` to `bottom` into `image`, still
+// white there, as an anti-aliased pen with square ends draws them, but
+// pixel by pixel, with their coverage of each device pixel column composed
+// here: drawn as lines, or as fills of one column, each costs Qt tens of
+// instructions per row. `image` is of format RGB32.
+void DrawVerticalLines(QImage& image, const std::vector<VerticalLine>& lines, qreal top,
+                       qreal bottom) {
+    const qreal dpr = image.devicePixelRatio();
     struct Cover {
         int column;
         qreal a;
@@ -166,44 +164,63 @@ void DrawVerticalLines(QPainter& p, const std::vector<VerticalLine>& lines, qrea
     };
     std::vector<Cover> covers;
     for (const VerticalLine& v : lines) {
-        const qreal l = (v.x - 0.5) * t.m11() + t.dx(), r = (v.x + 0.5) * t.m11() + t.dx();
+        const qreal l = (v.x - 0.5) * dpr, r = (v.x + 0.5) * dpr;
         for (int c = static_cast<int>(std::floor(l)); c < std::ceil(r); ++c) {
             const qreal a = std::min(c + 1.0, r) - std::max(qreal(c), l);
-            if (a > 0) covers.push_back({c, a, v.grey});
+            if (a > 0 && c >= 0 && c < image.width()) covers.push_back({c, a, v.grey});
         }
     }
     // Lines in the order given, within each column.
     std::stable_sort(covers.begin(), covers.end(),
                      [](const Cover& a, const Cover& b) { return a.column < b.column; });
-    // Rows: the partly covered ends, and the fully covered rows between.
-    const qreal yt = (top - 0.5) * t.m22() + t.dy(), yb = (bottom + 0.5) * t.m22() + t.dy();
-    const int r0 = static_cast<int>(std::floor(yt)), r1 = static_cast<int>(std::ceil(yb));
-    struct Band {
-        int row, rows;
-        qreal a;
-    };
-    std::vector<Band> bands;
-    if (r1 - r0 <= 1) {
-        bands.push_back({r0, 1, yb - yt});
-    } else {
-        bands.push_back({r0, 1, r0 + 1 - yt});
-        if (r1 - r0 > 2) bands.push_back({r0 + 1, r1 - r0 - 2, 1});
-        bands.push_back({r1 - 1, 1, yb - (r1 - 1)});
-    }
-    p.save();
-    p.setWorldTransform(t.inverted() * p.worldTransform());
-    for (std::size_t i = 0; i < covers.size();) {
-        std::size_t end = i;
-        while (end < covers.size() && covers[end].column == covers[i].column) ++end;
-        for (const Band& b : bands) {
+    const qreal yt = (top - 0.5) * dpr, yb = (bottom + 0.5) * dpr;
+    const int r0 = std::max(0, static_cast<int>(std::floor(yt)));
+    const int r1 = std::min(image.height(), static_cast<int>(std::ceil(yb)));
+    for (int row = r0; row < r1; ++row) {
+        // The ends are covered in part.
+        const qreal ay = std::min(row + 1.0, yb) - std::max(qreal(row), yt);
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(row));
+        for (std::size_t i = 0; i < covers.size();) {
             qreal v = 255;
-            for (std::size_t k = i; k < end; ++k) v += (covers[k].grey - v) * covers[k].a * b.a;
+            std::size_t k = i;
+            for (; k < covers.size() && covers[k].column == covers[i].column; ++k)
+                v += (covers[k].grey - v) * covers[k].a * ay;
             const int g = qRound(v);
-            p.fillRect(QRect(covers[i].column, b.row, 1, b.rows), QColor(g, g, g));
+            line[covers[i].column] = qRgb(g, g, g);
+            i = k;
         }
-        i = end;
     }
-    p.restore();
+}
+
+// Appends to `out` the segments of the polyline `pts`, a stretch of points
+// that lie within `tolerance` of one straight line taken as one segment: a
+// line that moves steadily, or stands still, is drawn as a few long segments
+// instead of hundreds of short ones, each of which costs Qt as much to set up
+// as to fill. Assumes the points run from left to right.
+void AppendSegments(const std::vector<QPointF>& pts, qreal tolerance, std::vector<QLineF>& out) {
+    std::size_t from = 0;
+    while (from + 1 < pts.size()) {
+        const QPointF s = pts[from];
+        // The directions from s that pass close enough to every point so far.
+        qreal lo = -std::numbers::pi, hi = std::numbers::pi;
+        std::size_t to = from + 1;
+        for (std::size_t j = from + 1; j < pts.size(); ++j) {
+            const QPointF d = pts[j] - s;
+            const qreal dist = std::hypot(d.x(), d.y());
+            if (!(d.x() > 0) || dist <= tolerance) {
+                if (j == from + 1) to = j;
+                break;
+            }
+            const qreal angle = std::atan2(d.y(), d.x());
+            if (angle < lo || angle > hi) break;
+            to = j;
+            const qreal halfWidth = std::asin(tolerance / dist);
+            lo = std::max(lo, angle - halfWidth);
+            hi = std::min(hi, angle + halfWidth);
+        }
+        out.emplace_back(s, pts[to]);
+        from = to;
+    }
 }
 
 // Minimum or maximum of a window that grows at the back and shrinks at the
@@ -294,7 +311,7 @@ struct TPositionChart::Impl {
 
     Layout layout;  // for the present size and ranges, made when first needed
     std::uint64_t layouts = 0;
-    QPixmap background;  // axes, grid, labels and frame for one layout
+    QImage background;  // axes, grid, labels and frame for one layout
     std::uint64_t backgroundFor = 0;
     std::vector<QPointF> run;  // reused by every paint
     std::vector<QLineF> lines;
@@ -418,28 +435,36 @@ struct TPositionChart::Impl {
                 // several times slower than its segments as separate lines,
                 // which meet as they did in the chart component.
                 lines.clear();
-                for (std::size_t i = 1; i < pts.size(); ++i) lines.emplace_back(pts[i - 1], pts[i]);
+                AppendSegments(pts, kStraightTolerance, lines);
                 p.setPen(LinePen(c));
                 p.drawLines(lines.data(), static_cast<int>(lines.size()));
             });
         p.restore();
     }
 
-    void DrawBackground(QPainter& p, const Layout& l) {
-        p.fillRect(QRectF(QPointF(0, 0), l.size), Qt::white);
+    // The axes, grid, labels and frame at `dpr` device pixels to the pixel.
+    QImage Background(const Layout& l, qreal dpr) {
+        QImage image((l.size * dpr).toSize(), QImage::Format_RGB32);
+        if (image.isNull()) return image;
+        image.setDevicePixelRatio(dpr);
+        image.fill(Qt::white);
+        if (l.Valid()) {
+            // The axis lines sit on whole pixels at or before the plot's
+            // edges; the grid does not.
+            std::vector<VerticalLine> verticals;
+            for (const Label& t : l.bottom) verticals.push_back({l.X(t.value), kGridColour.red()});
+            verticals.push_back({std::floor(l.plot.left()), kAxisColour.red()});
+            verticals.push_back({std::floor(l.plot.right()), kAxisColour.red()});
+            DrawVerticalLines(image, verticals, l.plot.top(), l.plot.bottom());
+        }
+        QPainter p(&image);
         p.setRenderHint(QPainter::Antialiasing, true);
         p.setRenderHint(QPainter::TextAntialiasing, true);
         if (l.Valid()) {
             const QRectF& a = l.plot;
-            // The axis lines, and the ticks and labels beside them, sit on
-            // whole pixels at or before the plot's edges; the grid does not.
+            // The ticks and labels go with the axis lines.
             const qreal left = std::floor(a.left()), right = std::floor(a.right());
             const qreal bottom = std::floor(a.bottom());
-            std::vector<VerticalLine> verticals;
-            for (const Label& t : l.bottom) verticals.push_back({l.X(t.value), kGridColour.red()});
-            verticals.push_back({left, kAxisColour.red()});
-            verticals.push_back({right, kAxisColour.red()});
-            DrawVerticalLines(p, verticals, a.top(), a.bottom());
 
             lines.clear();
             for (const Label& t : l.left)
@@ -480,10 +505,16 @@ struct TPositionChart::Impl {
                 freeFrom = x + t.width;
             }
         }
-        // Two pixels on the edge, so one full pixel of it lies inside.
-        p.setPen(QPen(ToQColor(clSilver), 2));
-        p.setBrush(Qt::NoBrush);
-        p.drawRect(QRectF(QPointF(0, 0), l.size));
+        // The frame: a two-pixel line on the edge, of which one pixel lies
+        // inside. Filled, as the cheaper way to the same pixels.
+        const QColor silver = ToQColor(clSilver);
+        const qreal w = l.size.width(), h = l.size.height();
+        p.fillRect(QRectF(0, 0, w, 1), silver);
+        p.fillRect(QRectF(0, h - 1, w, 1), silver);
+        p.fillRect(QRectF(0, 0, 1, h), silver);
+        p.fillRect(QRectF(w - 1, 0, 1, h), silver);
+        p.end();
+        return image;
     }
 };
 
@@ -595,7 +626,8 @@ void TPositionChart::Draw(QPainter& painter, const QRect& rect) const {
     painter.save();
     painter.translate(rect.topLeft());
     painter.setClipRect(QRect(QPoint(0, 0), rect.size()), Qt::IntersectClip);
-    d->DrawBackground(painter, l);
+    const QPaintDevice* device = painter.device();
+    painter.drawImage(QPoint(0, 0), d->Background(l, device ? device->devicePixelRatioF() : 1.0));
     d->DrawLine(painter, l);
     painter.restore();
 }
@@ -609,22 +641,20 @@ void TPositionChart::paintEvent(QPaintEvent*) {
     }
     const qreal dpr = devicePixelRatioF();
     if (d->backgroundFor != l.generation || d->background.devicePixelRatio() != dpr) {
-        d->background = QPixmap(size() * dpr);
-        d->background.setDevicePixelRatio(dpr);
+        d->background = d->Background(l, dpr);
         d->backgroundFor = l.generation;
-        if (!d->background.isNull()) {
-            QPainter bp(&d->background);
-            d->DrawBackground(bp, l);
-        }
     }
     QPainter p(this);
-    p.drawPixmap(0, 0, d->background);
+    p.drawImage(QPoint(0, 0), d->background);
     d->DrawLine(p, l);
     if (d->dragging) {
         // The zoom rectangle: a pink outline inverted against what lies beneath.
         p.setRenderHint(QPainter::Antialiasing, false);
         p.setCompositionMode(QPainter::RasterOp_NotSourceXorDestination);
-        p.setPen(QPen(ToQColor(kZoomPen), 1));
+        // One device pixel wide at any scale, as the component's outline was.
+        QPen pen(ToQColor(kZoomPen), 1);
+        pen.setCosmetic(true);
+        p.setPen(pen);
         p.setBrush(Qt::NoBrush);
         // The outline lies inside the rectangle that the zoom takes.
         p.drawRect(QRectF(QPointF(d->dragFrom), QPointF(d->dragTo)).normalized().toRect().adjusted(0, 0, -1, -1));
