@@ -39,9 +39,13 @@
 // Turnaround is the window's own share of a reading's cycle, seen from the
 // simulated box: the time from the end of its reply to the arrival of the
 // next command, less the interval. Everything else in the cycle is the box's
-// reply time and the pause the user asked for; this is the handler's work
-// after the reply, the timer's wake-up, and whatever the event loop ran
-// before the next tick (paints, chart frames, the log).
+// reply time and the pause the user asked for. The row below each one
+// splits it (medians) on the same clock: from the reply to the moment the
+// handler armed the timer again ("after reply": the handler's own work and
+// its wake-up from the reply wait), from the end of the interval to the next
+// tick ("timer late": the timer's wake-up and whatever the event loop ran
+// first, paints, chart frames, the log), and from the tick to the command's
+// arrival ("to command").
 //
 // Window paints are the paints of the position label, which changes at every
 // reading: how often the window reaches the screen. The input row posts a
@@ -119,6 +123,8 @@ struct Result {
     double keyP50Ms = 0, keyMaxMs = 0;
     int turnarounds = 0;  // replies followed by a command, as the box saw them
     double turnP50Ms = 0, turnP90Ms = 0;
+    // Its parts, where a reply and the next command could be matched to ticks.
+    double afterReplyP50Ms = 0, timerLateP50Ms = 0, timerLateP90Ms = 0, toCommandP50Ms = 0;
     int leftLoop = 0;  // ticks after which the window was no longer reading
     int errors = 0;    // run-time errors escaping the handler
 };
@@ -321,6 +327,7 @@ Result RunOne(const Config& cfg, double seconds) {
 
     QEventLoop loop;
     std::vector<SteadyClock::time_point> starts, ends;
+    std::vector<std::uint64_t> rearmedUs;  // when each tick armed the timer again
     starts.reserve(std::size_t(seconds * 1200) + 64);
     ends.reserve(starts.capacity());
     const auto launched = SteadyClock::now();
@@ -345,7 +352,7 @@ Result RunOne(const Config& cfg, double seconds) {
             box0 = boxCpu();
             chartPaints.counting = true;
             windowPaints.counting = true;
-            pty->TakeReplyGapsUs();
+            pty->TakeReplyGaps();
             pty->RecordReplyGaps(true);
             if (cfg.input) keys.Start(w->mmShranjujIme);
         }
@@ -369,7 +376,10 @@ Result RunOne(const Config& cfg, double seconds) {
         const qsizetype shown = g_messages.size();
         w->RunTimerHandler(w->tmrReadEncoder, &TMainForm::tmrReadEncoderTimer);
         res.errors += int(g_messages.size() - shown);
-        if (measuring) ends.push_back(SteadyClock::now());
+        if (measuring) {
+            ends.push_back(SteadyClock::now());
+            rearmedUs.push_back(w->tmrReadEncoder->IntervalStartUs());
+        }
         if (!w->tmrReadEncoder->Enabled()) ++res.leftLoop;
     });
     // A loop that stops reading (the state machine went back to a search and
@@ -411,12 +421,31 @@ Result RunOne(const Config& cfg, double seconds) {
     res.otherCores = std::max(0.0, (busy1 - busy0) - (proc1 - proc0)) / res.seconds;
     res.chartFramesPerSecond = chartPaints.paints / res.seconds;
     res.windowPaintsPerSecond = windowPaints.paints / res.seconds;
-    std::vector<double> turns;
-    for (const std::uint64_t gapUs : pty->TakeReplyGapsUs())
-        turns.push_back(double(gapUs) / 1000.0 - cfg.intervalMs);
+    // The box's clock and this one are the same monotonic clock.
+    auto us = [](SteadyClock::time_point t) {
+        return std::uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(t.time_since_epoch()).count());
+    };
+    std::vector<double> turns, afterReply, late, toCommand;
+    for (const k740sim::PtyBox::ReplyGap& g : pty->TakeReplyGaps()) {
+        turns.push_back(double(g.commandUs - g.replyEndUs) / 1000.0 - cfg.intervalMs);
+        // The tick that sent the command, and the one before it, which took the reply.
+        const auto next = std::upper_bound(starts.begin(), starts.end(), g.commandUs,
+                                           [&](std::uint64_t c, SteadyClock::time_point t) { return c < us(t); });
+        const std::size_t k = std::size_t(next - starts.begin());
+        if (k < 2 || k - 1 >= rearmedUs.size()) continue;
+        const std::uint64_t rearmed = rearmedUs[k - 2], tick = us(starts[k - 1]);
+        if (us(starts[k - 2]) > g.replyEndUs || rearmed < g.replyEndUs) continue;
+        afterReply.push_back(double(rearmed - g.replyEndUs) / 1000.0);
+        late.push_back((double(tick) - double(rearmed)) / 1000.0 - cfg.intervalMs);
+        toCommand.push_back(double(g.commandUs - tick) / 1000.0);
+    }
     res.turnarounds = int(turns.size());
     res.turnP50Ms = Percentile(turns, 0.50);
     res.turnP90Ms = Percentile(turns, 0.90);
+    res.afterReplyP50Ms = Percentile(afterReply, 0.50);
+    res.timerLateP50Ms = Percentile(late, 0.50);
+    res.timerLateP90Ms = Percentile(late, 0.90);
+    res.toCommandP50Ms = Percentile(toCommand, 0.50);
     const std::vector<double> waits = keys.Waits();
     res.keys = int(waits.size());
     res.keyP50Ms = Percentile(waits, 0.50);
@@ -470,6 +499,8 @@ void PrintRow(const Config& c, const Result& r) {
         std::printf(", %d key presses waited p50 %.2f ms, max %.2f ms", r.keys, r.keyP50Ms, r.keyMaxMs);
     if (r.leftLoop || r.errors) std::printf("  (%d left the loop, %d errors)", r.leftLoop, r.errors);
     std::printf("\n");
+    std::printf("%-44s turnaround p50: after reply %.3f ms, timer late %.3f ms (p90 %.3f), to command %.3f ms\n",
+                "", r.afterReplyP50Ms, r.timerLateP50Ms, r.timerLateP90Ms, r.toCommandP50Ms);
 }
 
 void Goal(const char* text, bool pass) { std::printf("  %-86s %s\n", text, pass ? "PASS" : "MISS"); }

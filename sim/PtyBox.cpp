@@ -128,9 +128,9 @@ void PtyBox::RecordReplyGaps(bool on) {
     recordGaps_ = on;
 }
 
-std::vector<std::uint64_t> PtyBox::TakeReplyGapsUs() {
+std::vector<PtyBox::ReplyGap> PtyBox::TakeReplyGaps() {
     std::lock_guard lock(gapsMutex_);
-    return std::exchange(gapsUs_, {});
+    return std::exchange(gaps_, {});
 }
 
 void PtyBox::startThread() {
@@ -295,7 +295,7 @@ void PtyBox::run() {
                     if (lastReplyUs != 0) {
                         if (recordGaps_) {
                             std::lock_guard gaps(gapsMutex_);
-                            gapsUs_.push_back(arrivedUs - lastReplyUs);
+                            gaps_.push_back({lastReplyUs, arrivedUs});
                         }
                         lastReplyUs = 0;
                     }

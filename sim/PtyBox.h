@@ -42,11 +42,16 @@ public:
     std::uint64_t ClosesSeen() const { return closesSeen_; }
 
     // The tool's turnaround as the box sees it: for every command that comes
-    // after a reply, the microseconds from the end of the reply's write to the
-    // command's arrival. Off until asked for, so a box that runs for a shift
-    // keeps nothing; TakeReplyGapsUs hands over what was gathered and clears it.
+    // after a reply, when the reply's write ended and when the command
+    // arrived, on the steady clock in microseconds. Off until asked for, so a
+    // box that runs for a shift keeps nothing; TakeReplyGaps hands over what
+    // was gathered and clears it.
+    struct ReplyGap {
+        std::uint64_t replyEndUs;
+        std::uint64_t commandUs;
+    };
     void RecordReplyGaps(bool on);
-    std::vector<std::uint64_t> TakeReplyGapsUs();
+    std::vector<ReplyGap> TakeReplyGaps();
 
 private:
     // see PtyBox.cpp
@@ -69,7 +74,7 @@ private:
     std::atomic<std::uint64_t> closesSeen_{0};
     std::atomic<bool> recordGaps_{false};
     std::mutex gapsMutex_;
-    std::vector<std::uint64_t> gapsUs_;
+    std::vector<ReplyGap> gaps_;
     std::thread thread_;
 };
 
