@@ -171,6 +171,38 @@ INSTANTIATE_TEST_SUITE_P(Rows, ChartColourTable,
                              return std::string(i.param.name);
                          });
 
+// Readings as the box sends them, drawn: the segment that leads to a reading
+// with the error bit is light red, to one with the warning bit orange, to a
+// plain one navy, on the chart as the window shows it.
+TEST_F(ChartWindowTest, SegmentsOnScreenTakeTheColourOfTheirReading) {
+    ASSERT_NO_FATAL_FAILURE(FindEncoder());
+    Box().SetSpeed(5000);  // long segments, well apart
+    form->cbPosPlot->setChecked(true);
+    struct Step {
+        bool error, warning;
+        TColor colour;
+    };
+    const Step steps[] = {{false, false, clNavy}, {true, false, clLightRed}, {false, true, clOrange},
+                          {false, false, clNavy}, {true, true, clLightRed}};
+    for (const Step& st : steps) {
+        Box().SetErrorBit(st.error);
+        Box().SetWarningBit(st.warning);
+        ASSERT_NO_FATAL_FAILURE(Read());
+    }
+    const QImage img = Chart().grab().toImage().convertToFormat(QImage::Format_RGB32);
+    for (int i = 1; i < Chart().Count(); ++i) {
+        const QPointF mid((Chart().XAt(i - 1) + Chart().XAt(i)) / 2,
+                          (Chart().YAt(i - 1) + Chart().YAt(i)) / 2);
+        const QPoint at = Chart().ToPixel(mid).toPoint();
+        bool found = false;
+        for (int dy = -2; dy <= 2 && !found; ++dy)
+            for (int dx = -2; dx <= 2 && !found; ++dx)
+                found = (img.pixel(at + QPoint(dx, dy)) & 0xFFFFFFu) ==
+                        Rgb(steps[static_cast<std::size_t>(i)].colour);
+        EXPECT_TRUE(found) << "segment to reading " << i;
+    }
+}
+
 // ------------------------------------------------------------ what the chart draws
 
 class ChartAlone : public testing::Test {
