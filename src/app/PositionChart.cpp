@@ -444,7 +444,10 @@ struct TPositionChart::Impl {
 
     // The axes, grid, labels and frame at `dpr` device pixels to the pixel.
     QImage Background(const Layout& l, qreal dpr) {
-        QImage image((l.size * dpr).toSize(), QImage::Format_RGB32);
+        // Whole device pixels, rounded up: at a scale such as 1.25 the widget
+        // ends inside a device pixel, which must be painted too.
+        QImage image(static_cast<int>(std::ceil(l.size.width() * dpr)),
+                     static_cast<int>(std::ceil(l.size.height() * dpr)), QImage::Format_RGB32);
         if (image.isNull()) return image;
         image.setDevicePixelRatio(dpr);
         image.fill(Qt::white);
