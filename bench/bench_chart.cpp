@@ -131,11 +131,13 @@ int main(int argc, char** argv) {
                                       : "one colour (one run)");
         std::printf("  AddPoint+DeleteFirst    mean %9.2f us  p50 %9.2f us  p99 %9.2f us\n",
                     step.meanUs, step.p50Us, step.p99Us);
-        std::printf("  frame every %2d steps    mean %9.1f us  p50 %9.1f us  p99 %9.1f us  CPU %7.1f us"
-                    "  (axes drawn again, then the line)\n",
-                    kFrameSteps, frame.meanUs, frame.p50Us, frame.p99Us, frameCpu);
-        std::printf("  drawing alone           mean %9.1f us  p50 %9.1f us  p99 %9.1f us  CPU %7.1f us\n",
-                    draw.meanUs, draw.p50Us, draw.p99Us, drawCpu);
+        std::printf(
+            "  frame every %2d steps    mean %9.1f us  p50 %9.1f us  p99 %9.1f us  CPU %7.1f us"
+            "  (axes drawn again, then the line)\n",
+            kFrameSteps, frame.meanUs, frame.p50Us, frame.p99Us, frameCpu);
+        std::printf(
+            "  drawing alone           mean %9.1f us  p50 %9.1f us  p99 %9.1f us  CPU %7.1f us\n",
+            draw.meanUs, draw.p50Us, draw.p99Us, drawCpu);
     }
     std::printf("(%d steps at the %d-point cap)\n", steps, kCap);
     std::printf("Goal (information only): a chart frame at most %.0f us of CPU: %.1f us  %s\n",

@@ -423,14 +423,16 @@ Result RunOne(const Config& cfg, double seconds) {
     res.windowPaintsPerSecond = windowPaints.paints / res.seconds;
     // The box's clock and this one are the same monotonic clock.
     auto us = [](SteadyClock::time_point t) {
-        return std::uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(t.time_since_epoch()).count());
+        return std::uint64_t(
+            std::chrono::duration_cast<std::chrono::microseconds>(t.time_since_epoch()).count());
     };
     std::vector<double> turns, afterReply, late, toCommand;
     for (const k740sim::PtyBox::ReplyGap& g : pty->TakeReplyGaps()) {
         turns.push_back(double(g.commandUs - g.replyEndUs) / 1000.0 - cfg.intervalMs);
         // The tick that sent the command, and the one before it, which took the reply.
-        const auto next = std::upper_bound(starts.begin(), starts.end(), g.commandUs,
-                                           [&](std::uint64_t c, SteadyClock::time_point t) { return c < us(t); });
+        const auto next =
+            std::upper_bound(starts.begin(), starts.end(), g.commandUs,
+                             [&](std::uint64_t c, SteadyClock::time_point t) { return c < us(t); });
         const std::size_t k = std::size_t(next - starts.begin());
         if (k < 2 || k - 1 >= rearmedUs.size()) continue;
         const std::uint64_t rearmed = rearmedUs[k - 2], tick = us(starts[k - 1]);
@@ -489,18 +491,22 @@ void PrintRow(const Config& c, const Result& r) {
         std::printf("%-30s %-13s  setup failed: %s\n", c.group, c.variant, r.error.c_str());
         return;
     }
-    std::printf("%-30s %-13s %6d %7.1f %7.2f %6.2f %6.2f %6.2f %6.2f %6.2f %8.3f %8.3f %8.3f %6.3f %6.3f %6.2f",
-                c.group, c.variant, r.readings, r.rate, r.periodMeanMs, r.periodP50Ms, r.periodP99Ms,
-                r.periodMaxMs, r.tickMeanMs, r.pauseMeanMs, r.cpuProcessPer1000, r.cpuGuiPer1000,
-                r.cpuToolPer1000, r.turnP50Ms, r.turnP90Ms, r.otherCores);
+    std::printf(
+        "%-30s %-13s %6d %7.1f %7.2f %6.2f %6.2f %6.2f %6.2f %6.2f %8.3f %8.3f %8.3f %6.3f %6.3f "
+        "%6.2f",
+        c.group, c.variant, r.readings, r.rate, r.periodMeanMs, r.periodP50Ms, r.periodP99Ms,
+        r.periodMaxMs, r.tickMeanMs, r.pauseMeanMs, r.cpuProcessPer1000, r.cpuGuiPer1000,
+        r.cpuToolPer1000, r.turnP50Ms, r.turnP90Ms, r.otherCores);
     std::printf("  window painted %.0f/s", r.windowPaintsPerSecond);
     if (c.plot) std::printf(", chart drawn %.0f/s", r.chartFramesPerSecond);
     if (c.input)
         std::printf(", %d key presses waited p50 %.2f ms, max %.2f ms", r.keys, r.keyP50Ms, r.keyMaxMs);
     if (r.leftLoop || r.errors) std::printf("  (%d left the loop, %d errors)", r.leftLoop, r.errors);
     std::printf("\n");
-    std::printf("%-44s turnaround p50: after reply %.3f ms, timer late %.3f ms (p90 %.3f), to command %.3f ms\n",
-                "", r.afterReplyP50Ms, r.timerLateP50Ms, r.timerLateP90Ms, r.toCommandP50Ms);
+    std::printf(
+        "%-44s turnaround p50: after reply %.3f ms, timer late %.3f ms (p90 %.3f), to command %.3f "
+        "ms\n",
+        "", r.afterReplyP50Ms, r.timerLateP50Ms, r.timerLateP90Ms, r.toCommandP50Ms);
 }
 
 void Goal(const char* text, bool pass) { std::printf("  %-86s %s\n", text, pass ? "PASS" : "MISS"); }
@@ -550,7 +556,8 @@ int main(int argc, char** argv) {
         {"70 ms pause, 2 ms reply, chart", "Blocking, off", 70, 2, ReplyWait::Blocking, false},
         {"70 ms pause, 2 ms reply, chart", "Blocking, on", 70, 2, ReplyWait::Blocking, true},
         {"1 ms, 0 ms reply, chart, keys", "Blocking, on", 1, 0, ReplyWait::Blocking, true, true},
-        {"1 ms, 0 ms reply, log in view, keys", "Blocking", 1, 0, ReplyWait::Blocking, true, true, true},
+        {"1 ms, 0 ms reply, log in view, keys", "Blocking", 1, 0, ReplyWait::Blocking, true, true,
+         true},
     };
     constexpr std::size_t kCount = sizeof configs / sizeof configs[0];
     if (std::size_t(only) > kCount) {
@@ -562,12 +569,12 @@ int main(int argc, char** argv) {
     std::printf("%.1f s per configuration after %.1f s warm-up; Position page shown; encoder moving.\n",
                 seconds, kWarmUpSeconds);
     std::printf("CPU (process) includes the simulated box, which runs on a thread of this process.\n\n");
-    std::printf("%-30s %-13s %6s %7s %7s %6s %6s %6s %6s %6s %8s %8s %8s %6s %6s %6s\n", "configuration",
-                "reply wait", "reads", "reads/s", "period", "p50", "p99", "max", "tick", "pause", "CPU s/1k",
-                "CPU s/1k", "CPU s/1k", "turn", "turn", "others");
-    std::printf("%-30s %-13s %6s %7s %7s %6s %6s %6s %6s %6s %8s %8s %8s %6s %6s %6s\n", "", "", "", "",
-                "mean ms", "ms", "ms", "ms", "ms", "ms", "process", "GUI thr", "tool", "p50 ms", "p90 ms",
-                "cores");
+    std::printf("%-30s %-13s %6s %7s %7s %6s %6s %6s %6s %6s %8s %8s %8s %6s %6s %6s\n",
+                "configuration", "reply wait", "reads", "reads/s", "period", "p50", "p99", "max",
+                "tick", "pause", "CPU s/1k", "CPU s/1k", "CPU s/1k", "turn", "turn", "others");
+    std::printf("%-30s %-13s %6s %7s %7s %6s %6s %6s %6s %6s %8s %8s %8s %6s %6s %6s\n", "", "", "",
+                "", "mean ms", "ms", "ms", "ms", "ms", "ms", "process", "GUI thr", "tool", "p50 ms",
+                "p90 ms", "cores");
     std::fflush(stdout);
 
     Result results[kCount];
@@ -630,18 +637,20 @@ int main(int argc, char** argv) {
                       "1 ms, 2 ms reply, chart on: tool CPU %.3f ms per reading, at most 0.20",
                       results[7].cpuToolPer1000);
         Goal(line, results[7].cpuToolPer1000 <= 0.20);
-        std::snprintf(line, sizeof line,
-                      "1 ms, 2 ms reply, chart on: turnaround p50 %.3f ms (p90 %.3f ms), at most 0.10",
-                      results[7].turnP50Ms, results[7].turnP90Ms);
+        std::snprintf(
+            line, sizeof line,
+            "1 ms, 2 ms reply, chart on: turnaround p50 %.3f ms (p90 %.3f ms), at most 0.10",
+            results[7].turnP50Ms, results[7].turnP90Ms);
         Goal(line, results[7].turnarounds > 0 && results[7].turnP50Ms <= 0.10);
     }
     const Result& slowOff = results[8];
     const Result& slowOn = results[9];
     if (slowOn.ok) {
         const double core = slowOn.cpuToolPer1000 / slowOn.periodMeanMs * 100.0;
-        std::snprintf(line, sizeof line,
-                      "70 ms, 2 ms reply, chart on: period mean %.2f ms = 70 + 2 + %.2f ms, under 73 ms",
-                      slowOn.periodMeanMs, slowOn.periodMeanMs - 72.0);
+        std::snprintf(
+            line, sizeof line,
+            "70 ms, 2 ms reply, chart on: period mean %.2f ms = 70 + 2 + %.2f ms, under 73 ms",
+            slowOn.periodMeanMs, slowOn.periodMeanMs - 72.0);
         Goal(line, slowOn.periodMeanMs < 73.0);
         std::snprintf(line, sizeof line,
                       "70 ms, 2 ms reply, chart on: tool CPU %.2f %% of a core, at most 0.6 %%", core);
@@ -650,7 +659,8 @@ int main(int argc, char** argv) {
     if (slowOff.ok && slowOn.ok && slowOff.cpuToolPer1000 > 0) {
         const double ratio = slowOn.cpuToolPer1000 / slowOff.cpuToolPer1000;
         std::snprintf(line, sizeof line,
-                      "70 ms, 2 ms reply: tool CPU plotting %.3f ms per reading, not plotting %.3f: %.2fx, at most 1.3x",
+                      "70 ms, 2 ms reply: tool CPU plotting %.3f ms per reading, not plotting "
+                      "%.3f: %.2fx, at most 1.3x",
                       slowOn.cpuToolPer1000, slowOff.cpuToolPer1000, ratio);
         Goal(line, ratio <= 1.3);
     }

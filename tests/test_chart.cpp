@@ -17,8 +17,8 @@
 #include <algorithm>
 #include <cmath>
 #include <csignal>
-#include <limits>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <random>
 #include <sstream>
@@ -182,8 +182,11 @@ TEST_F(ChartWindowTest, SegmentsOnScreenTakeTheColourOfTheirReading) {
         bool error, warning;
         TColor colour;
     };
-    const Step steps[] = {{false, false, clNavy}, {true, false, clLightRed}, {false, true, clOrange},
-                          {false, false, clNavy}, {true, true, clLightRed}};
+    const Step steps[] = {{false, false, clNavy},
+                          {true, false, clLightRed},
+                          {false, true, clOrange},
+                          {false, false, clNavy},
+                          {true, true, clLightRed}};
     for (const Step& st : steps) {
         Box().SetErrorBit(st.error);
         Box().SetWarningBit(st.warning);
@@ -245,8 +248,8 @@ TEST_F(ChartAlone, PointsAddedWhileHiddenAreDrawnWhenShown) {
     chart.installEventFilter(&watch);
     chart.show();
     chart.AddPoint(0, 1.0, QString(), clNavy);
-    ASSERT_TRUE(WaitFor([&] { return watch.paints > 0; }, 2000,
-                        [] { QCoreApplication::processEvents(); }));
+    ASSERT_TRUE(
+        WaitFor([&] { return watch.paints > 0; }, 2000, [] { QCoreApplication::processEvents(); }));
     chart.hide();
     for (int i = 1; i <= 40; ++i) chart.AddPoint(i, 1.0 + i, QString(), clNavy);
     // The hidden chart's frames pass without drawing.
@@ -301,7 +304,8 @@ TEST_P(SegmentColourTable, SegmentTakesTheColourOfThePointItLeadsTo) {
     const SegmentRow& row = GetParam();
     const int n = static_cast<int>(row.colours.size());
     auto y = [](int i) { return i % 2 ? 10.0 : 0.0; };  // zigzag: long, separate segments
-    for (int i = 0; i < n; ++i) chart.AddPoint(i, y(i), QString(), row.colours[static_cast<std::size_t>(i)]);
+    for (int i = 0; i < n; ++i)
+        chart.AddPoint(i, y(i), QString(), row.colours[static_cast<std::size_t>(i)]);
     for (int i = 0; i < row.deleted; ++i) chart.DeleteFirst();
     const QImage img = Draw();
 
@@ -338,7 +342,8 @@ std::vector<Segment> DrawnSegments(TPositionChart& chart) {
     for (const TPositionChart::TRun& run : chart.Runs()) {
         const std::vector<QPointF>& pts = run.Points;
         for (std::size_t j = 1; j < pts.size(); ++j)
-            out.emplace_back(pts[j - 1].x(), pts[j - 1].y(), pts[j].x(), pts[j].y(), Rgb(run.Color));
+            out.emplace_back(pts[j - 1].x(), pts[j - 1].y(), pts[j].x(), pts[j].y(),
+                             Rgb(run.Color));
     }
     std::sort(out.begin(), out.end());
     return out;
@@ -476,7 +481,8 @@ TEST_F(ChartAlone, NothingIsDrawnOutsideThePlotAreaWhenZoomed) {
         chart.AddPoint(i, i % 2 ? 10.0 : 0.0, QString(), kColours[(i / 3) % 3]);
     Draw();
     const QPoint from = ToPixel(QPointF(20.3, 6.5)), to = ToPixel(QPointF(21.7, 3.5));
-    auto send = [this](QEvent::Type type, QPoint at, Qt::MouseButton button, Qt::MouseButtons held) {
+    auto send = [this](QEvent::Type type, QPoint at, Qt::MouseButton button,
+                       Qt::MouseButtons held) {
         QMouseEvent e(type, QPointF(at), chart.mapToGlobal(QPointF(at)), button, held,
                       Qt::NoModifier);
         QApplication::sendEvent(&chart, &e);
@@ -574,6 +580,41 @@ TEST_F(ChartAlone, FlatLineSitsInTheMiddleTwoPixelsWide) {
         EXPECT_LE(LineWidthAt(img, ToPixel(QPointF(x, 12.5)).x()), 2.3) << "at " << x;
 }
 
+class FlatLineTable : public ChartAlone, public testing::WithParamInterface<double> {};
+
+// Whatever the value, a flat line gets a range around it and runs through
+// the middle of the plot.
+TEST_P(FlatLineTable, RangeOpensAroundTheValue) {
+    const double v = GetParam();
+    for (int i = 0; i < 10; ++i) chart.AddPoint(i, v, QString(), clNavy);
+    const TAxisRange r = chart.LeftRange();
+    EXPECT_LT(r.Min, v);
+    EXPECT_GT(r.Max, v);
+    EXPECT_NEAR(chart.ToPixel(QPointF(4.5, v)).y(), chart.PlotArea().center().y(), 1.0);
+    EXPECT_TRUE(Near(Draw(), ToPixel(QPointF(4.5, v)), 1, Rgb(clNavy)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, FlatLineTable, testing::Values(0.0, -3.0, 1e17, -1e300));
+
+// Ranges far beyond any position still leave room for the plot and draw the
+// line: a jump from 0 to 10^9 mm, and the whole range of doubles.
+TEST_F(ChartAlone, HugeRangesStillDrawTheLine) {
+    const double ys[][3] = {{0, 1e9, 2e8}, {-1.7e308, 1.7e308, 0}};
+    for (const auto& y : ys) {
+        chart.Clear();
+        for (int i = 0; i < 3; ++i) chart.AddPoint(i, y[i], QString(), clNavy);
+        EXPECT_LE(chart.LeftTicks().size(), 11u);
+        const QRectF plot = chart.PlotArea();
+        EXPECT_GT(plot.width(), 300) << "labels wider than the plot";
+        const QImage img = Draw();
+        int navy = 0;
+        for (int yy = 0; yy < img.height(); ++yy)
+            for (int x = 0; x < img.width(); ++x)
+                navy += (img.pixel(x, yy) & 0xFFFFFFu) == Rgb(clNavy);
+        EXPECT_GT(navy, 100) << y[1];
+    }
+}
+
 TEST_F(ChartAlone, ResizedToNothingAndBack) {
     chart.show();
     for (int i = 0; i < 30; ++i) chart.AddPoint(i, i % 5, QString(), clOrange);
@@ -622,20 +663,22 @@ TEST_P(AxisTicksTable, RoundStepsAndAFewDozenAtMost) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, AxisTicksTable,
-    testing::Values(
-        TicksRow{"Millimetres", {245.2, 247.5}, {246, 247}, 3},
-        TicksRow{"StepNeverBelowOne", {0, 0.4}, {0}, 1},
-        TicksRow{"NoWholeNumberInside", {0.2, 0.8}, {}, 0},
-        TicksRow{"FineRangeOfTen", {0, 10}, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, 11},
-        TicksRow{"Negative", {-12345, -12000}, {-12300, -12250, -12200, -12150, -12100, -12050, -12000}, 7},
-        TicksRow{"AcrossZero", {-3, 2}, {-3, -2, -1, 0, 1, 2}, 6},
-        TicksRow{"ZeroFromBelow", {-0.9, 0.7}, {0}, 1},
-        TicksRow{"JumpToAMetre", {0, 1000.49}, {0, 200, 400, 600, 800, 1000}, 6},
-        TicksRow{"JumpToAThousandKilometres", {0, 1e9}, {}, 11},
-        TicksRow{"WholeRangeOfDoubles", {-1.7e308, 1.7e308}, {}, 11},
-        TicksRow{"StepBelowTheSpacingOfDoubles", {1e17, 1e17 + 64}, {}, 22},
-        TicksRow{"NotANumber", {std::numeric_limits<double>::quiet_NaN(), 1}, {}, 0},
-        TicksRow{"Infinite", {0, std::numeric_limits<double>::infinity()}, {}, 0}),
+    testing::Values(TicksRow{"Millimetres", {245.2, 247.5}, {246, 247}, 3},
+                    TicksRow{"StepNeverBelowOne", {0, 0.4}, {0}, 1},
+                    TicksRow{"NoWholeNumberInside", {0.2, 0.8}, {}, 0},
+                    TicksRow{"FineRangeOfTen", {0, 10}, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, 11},
+                    TicksRow{"Negative",
+                             {-12345, -12000},
+                             {-12300, -12250, -12200, -12150, -12100, -12050, -12000},
+                             7},
+                    TicksRow{"AcrossZero", {-3, 2}, {-3, -2, -1, 0, 1, 2}, 6},
+                    TicksRow{"ZeroFromBelow", {-0.9, 0.7}, {0}, 1},
+                    TicksRow{"JumpToAMetre", {0, 1000.49}, {0, 200, 400, 600, 800, 1000}, 6},
+                    TicksRow{"JumpToAThousandKilometres", {0, 1e9}, {}, 11},
+                    TicksRow{"WholeRangeOfDoubles", {-1.7e308, 1.7e308}, {}, 11},
+                    TicksRow{"StepBelowTheSpacingOfDoubles", {1e17, 1e17 + 64}, {}, 22},
+                    TicksRow{"NotANumber", {std::numeric_limits<double>::quiet_NaN(), 1}, {}, 0},
+                    TicksRow{"Infinite", {0, std::numeric_limits<double>::infinity()}, {}, 0}),
     [](const testing::TestParamInfo<TicksRow>& i) { return std::string(i.param.name); });
 
 // ------------------------------------------------------------ the PNG file

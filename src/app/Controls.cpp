@@ -39,8 +39,9 @@ void TLabel::SetCaption(const QString& caption) {
     // A text as long as the last one in a fixed-pitch face (the raw frame,
     // the CRC) is as wide; one line is measured directly, several times
     // cheaper than a full text layout through sizeHint().
-    const bool sameWidth = !autoSize_ || (caption.size() == text().size() &&
-                                          !caption.contains(u'\n') && QFontInfo(font()).fixedPitch());
+    const bool sameWidth =
+        !autoSize_ || (caption.size() == text().size() && !caption.contains(u'\n') &&
+                       QFontInfo(font()).fixedPitch());
     setText(caption);
     if (sameWidth) return;
     const int w = caption.contains(u'\n')

@@ -2,12 +2,12 @@
 
 #include <QFontMetricsF>
 #include <QGuiApplication>
+#include <QImage>
 #include <QLineF>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPen>
-#include <QImage>
 #include <QStaticText>
 #include <algorithm>
 #include <cmath>
@@ -58,7 +58,10 @@ public:
     // The height of a label's box: the font's line, to the next whole pixel.
     qreal Height() const { return std::ceil(metrics_.height()); }
     Entry Get(double value) {
-        const QString text = QString::number(value, 'f', 0);
+        // Whole numbers; beyond any position, in exponent form, so that no
+        // label is hundreds of digits wide and leaves no room for the plot.
+        const QString text = std::abs(value) < 1e15 ? QString::number(value, 'f', 0)
+                                                    : QString::number(value, 'g', 6);
         auto it = entries_.find(text);
         if (it != entries_.end()) return it->second;
         // A long run over ever new ranges does not pile labels up.
@@ -102,8 +105,8 @@ double Fraction(TAxisRange r, double v) {
 }
 
 QPen LinePen(TColor color) {
-    // Flat ends and bevelled corners: a 2-pixel line looks the same with
-    // round ones, which cost several times as much to draw.
+    // Flat ends: segments meet end to end, as the chart component drew them;
+    // round ends cost several times as much to draw.
     return QPen(ToQColor(color), kLineWidth, Qt::SolidLine, Qt::FlatCap, Qt::BevelJoin);
 }
 
@@ -327,10 +330,13 @@ struct TPositionChart::Impl {
     TAxisRange AutoY() const {
         if (minY.Empty()) return {0, 1};
         TAxisRange r{minY.Value(), maxY.Value()};
-        // A flat line sits in the middle instead of on the frame.
+        // A flat line sits in the middle instead of on the frame: a
+        // millimetre either side, more where a millimetre is lost in the
+        // precision of a huge value.
         if (r.Max <= r.Min) {
-            r.Min -= 1;
-            r.Max += 1;
+            const double pad = std::max(1.0, std::abs(r.Min) * 0x1p-40);
+            r.Min -= pad;
+            r.Max += pad;
         }
         return r;
     }
@@ -368,16 +374,15 @@ struct TPositionChart::Impl {
         // The bottom labels are centred on their ticks, so the plot keeps
         // half the widest one clear of either side.
         const qreal halfBottom = Widest(l.bottom) / 2 + 1;
-        const qreal left =
-            kMarginLeft +
-            std::max({Widest(l.left) + kTickLength + kLabelPad, kMinAxisWidth, halfBottom});
+        const qreal left = kMarginLeft + std::max({Widest(l.left) + kTickLength + kLabelPad,
+                                                   kMinAxisWidth, halfBottom});
         const qreal right = size.width() - kMarginRight -
                             std::max(Widest(l.right) + kTickLength + kLabelPad, halfBottom);
         // The side labels are centred on their ticks, the top one may sit at
         // the very top.
-        const qreal top =
-            kMarginTop + std::max(leftLabels.Height(), scaleLabels.Height()) / 2 + 1;
-        const qreal bottom = size.height() - kMarginBottom - (kTickLength + scaleLabels.Height() + 2);
+        const qreal top = kMarginTop + std::max(leftLabels.Height(), scaleLabels.Height()) / 2 + 1;
+        const qreal bottom =
+            size.height() - kMarginBottom - (kTickLength + scaleLabels.Height() + 2);
         l.plot = QRectF(QPointF(left, top), QPointF(right, bottom));
         return l;
     }
@@ -389,7 +394,7 @@ struct TPositionChart::Impl {
     // outside, a zoomed line would otherwise reach millions of pixels).
     template <class Map, class Sink>
     static void WalkRuns(const std::deque<Point>& points, Map map, const QRectF* clip,
-                             std::vector<QPointF>& line, Sink sink) {
+                         std::vector<QPointF>& line, Sink sink) {
         line.clear();
         TColor colour = 0;
         std::size_t joinsAt = 0;  // the segment that would continue the line
@@ -426,11 +431,11 @@ struct TPositionChart::Impl {
         // Whole pixels: the ones the plot's edges cross belong to it.
         p.setClipRect(l.plot.toAlignedRect(), Qt::IntersectClip);
         // Beyond the plot by more than the line's width nothing shows.
-        const QRectF bounds = l.plot.adjusted(-2 * kLineWidth, -2 * kLineWidth, 2 * kLineWidth,
-                                              2 * kLineWidth);
+        const QRectF bounds =
+            l.plot.adjusted(-2 * kLineWidth, -2 * kLineWidth, 2 * kLineWidth, 2 * kLineWidth);
         WalkRuns(
-            points, [&l](const Point& pt) { return QPointF(l.X(pt.x), l.Y(pt.y)); }, &bounds,
-            run, [this, &p](TColor c, const std::vector<QPointF>& pts) {
+            points, [&l](const Point& pt) { return QPointF(l.X(pt.x), l.Y(pt.y)); }, &bounds, run,
+            [this, &p](TColor c, const std::vector<QPointF>& pts) {
                 // A run's segments one by one: Qt draws a long polyline
                 // several times slower than its segments as separate lines,
                 // which meet as they did in the chart component.
@@ -479,7 +484,8 @@ struct TPositionChart::Impl {
             lines.emplace_back(a.left(), bottom, a.right(), bottom);
             // The pen's square ends add half a pixel to each tick.
             const qreal tick = kTickLength - 1;
-            for (const Label& t : l.left) lines.emplace_back(left - tick, l.Y(t.value), left, l.Y(t.value));
+            for (const Label& t : l.left)
+                lines.emplace_back(left - tick, l.Y(t.value), left, l.Y(t.value));
             for (const Label& t : l.bottom)
                 lines.emplace_back(l.X(t.value), bottom, l.X(t.value), bottom + tick);
             for (const Label& t : l.right)
@@ -495,7 +501,8 @@ struct TPositionChart::Impl {
             p.setPen(kLabelColour);
             p.setFont(leftLabels.Font());
             const qreal hl = leftLabels.Height();
-            for (const Label& t : l.left) text(left - kTickLength - t.width, l.Y(t.value) - hl / 2, t);
+            for (const Label& t : l.left)
+                text(left - kTickLength - t.width, l.Y(t.value) - hl / 2, t);
             p.setFont(scaleLabels.Font());
             const qreal hs = scaleLabels.Height();
             for (const Label& t : l.right) text(right + kTickLength, l.RightY(t.value) - hs / 2, t);
@@ -536,7 +543,10 @@ QFont LeftAxisFont() {
 // The chart component drew the labels of the bottom and right axes in the
 // application's font, not in the font of the page it sits on.
 TPositionChart::TPositionChart(QWidget* parent)
-    : QWidget(parent), d(new Impl(LeftAxisFont(), QGuiApplication::font())) {    // The whole chart is painted at every paint, white included.
+    : QWidget(parent),
+      d(new Impl(
+          LeftAxisFont(),
+          QGuiApplication::font())) {  // The whole chart is painted at every paint, white included.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::StrongFocus);
 }
@@ -620,7 +630,9 @@ std::vector<TPositionChart::TRun> TPositionChart::Runs() const {
     std::vector<QPointF> line;
     Impl::WalkRuns(
         d->points, [](const Impl::Point& p) { return QPointF(p.x, p.y); }, nullptr, line,
-        [&runs](TColor c, const std::vector<QPointF>& pts) { runs.push_back({c, pts}); });
+        [&runs](TColor c, const std::vector<QPointF>& pts) {
+            runs.push_back({c, pts});
+        });
     return runs;
 }
 
@@ -660,7 +672,10 @@ void TPositionChart::paintEvent(QPaintEvent*) {
         p.setPen(pen);
         p.setBrush(Qt::NoBrush);
         // The outline lies inside the rectangle that the zoom takes.
-        p.drawRect(QRectF(QPointF(d->dragFrom), QPointF(d->dragTo)).normalized().toRect().adjusted(0, 0, -1, -1));
+        p.drawRect(QRectF(QPointF(d->dragFrom), QPointF(d->dragTo))
+                       .normalized()
+                       .toRect()
+                       .adjusted(0, 0, -1, -1));
     }
 }
 
