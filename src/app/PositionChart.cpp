@@ -146,51 +146,54 @@ bool ClipSegment(const QRectF& r, QPointF& a, QPointF& b, bool& movedA, bool& mo
     return true;
 }
 
-// A vertical line one pixel wide, in a shade of grey.
-struct VerticalLine {
-    qreal x;
+// A line one pixel wide, across or up and down, in a shade of grey, with
+// square ends (half a pixel beyond each end).
+struct Hairline {
+    QPointF from, to;
     int grey;
 };
 
-// Draws vertical one-pixel lines from `top` to `bottom` into `image`, still
-// white there, as an anti-aliased pen with square ends draws them, but
-// pixel by pixel, with their coverage of each device pixel column composed
-// here: drawn as lines, or as fills of one column, each costs Qt tens of
-// instructions per row. `image` is of format RGB32.
-void DrawVerticalLines(QImage& image, const std::vector<VerticalLine>& lines, qreal top,
-                       qreal bottom) {
+// Draws `lines` into `image` in turn, each over the greys already there, as
+// an anti-aliased pen draws them, but pixel by pixel with their coverage of
+// each device pixel worked out here: drawn by Qt, a line costs tens of
+// instructions a row or a span, and the background has dozens of them.
+// `image` is of format RGB32 and grey where the lines go.
+void DrawHairlines(QImage& image, const std::vector<Hairline>& lines) {
     const qreal dpr = image.devicePixelRatio();
-    struct Cover {
-        int column;
-        qreal a;
-        int grey;
+    // How much of each device pixel from `first` on the stretch from `a` to
+    // `b` covers, in 1/256.
+    struct Coverage {
+        int first = 0;
+        std::vector<int> of;
     };
-    std::vector<Cover> covers;
-    for (const VerticalLine& v : lines) {
-        const qreal l = (v.x - 0.5) * dpr, r = (v.x + 0.5) * dpr;
-        for (int c = static_cast<int>(std::floor(l)); c < std::ceil(r); ++c) {
-            const qreal a = std::min(c + 1.0, r) - std::max(qreal(c), l);
-            if (a > 0 && c >= 0 && c < image.width()) covers.push_back({c, a, v.grey});
-        }
-    }
-    // Lines in the order given, within each column.
-    std::stable_sort(covers.begin(), covers.end(),
-                     [](const Cover& a, const Cover& b) { return a.column < b.column; });
-    const qreal yt = (top - 0.5) * dpr, yb = (bottom + 0.5) * dpr;
-    const int r0 = std::max(0, static_cast<int>(std::floor(yt)));
-    const int r1 = std::min(image.height(), static_cast<int>(std::ceil(yb)));
-    for (int row = r0; row < r1; ++row) {
-        // The ends are covered in part.
-        const qreal ay = std::min(row + 1.0, yb) - std::max(qreal(row), yt);
-        auto* line = reinterpret_cast<QRgb*>(image.scanLine(row));
-        for (std::size_t i = 0; i < covers.size();) {
-            qreal v = 255;
-            std::size_t k = i;
-            for (; k < covers.size() && covers[k].column == covers[i].column; ++k)
-                v += (covers[k].grey - v) * covers[k].a * ay;
-            const int g = qRound(v);
-            line[covers[i].column] = qRgb(g, g, g);
-            i = k;
+    auto coverage = [dpr](qreal a, qreal b, int size) {
+        Coverage c;
+        const qreal from = a * dpr, to = b * dpr;
+        c.first = std::max(0, static_cast<int>(std::floor(from)));
+        const int last = std::min(size - 1, static_cast<int>(std::ceil(to)) - 1);
+        for (int i = c.first; i <= last; ++i)
+            c.of.push_back(qRound((std::min(i + 1.0, to) - std::max(qreal(i), from)) * 256));
+        return c;
+    };
+    uchar* const bits = image.bits();  // once: scanLine() checks for sharing every time
+    const qsizetype stride = image.bytesPerLine();
+    for (const Hairline& h : lines) {
+        const qreal x0 = std::min(h.from.x(), h.to.x()), x1 = std::max(h.from.x(), h.to.x());
+        const qreal y0 = std::min(h.from.y(), h.to.y()), y1 = std::max(h.from.y(), h.to.y());
+        const Coverage xs = coverage(x0 - 0.5, x1 + 0.5, image.width());
+        const Coverage ys = coverage(y0 - 0.5, y1 + 0.5, image.height());
+        const int* const cx = xs.of.data();
+        const int n = static_cast<int>(xs.of.size());
+        for (std::size_t j = 0; j < ys.of.size(); ++j) {
+            const int cy = ys.of[j];
+            auto* row = reinterpret_cast<QRgb*>(bits + (ys.first + static_cast<qsizetype>(j)) * stride) +
+                        xs.first;
+            for (int i = 0; i < n; ++i) {
+                // Grey, so any channel is the shade; in 1/65536 of a pixel.
+                const int v = static_cast<int>(row[i] & 0xFF);
+                const int g = v + (((h.grey - v) * cx[i] * cy + 32768) >> 16);
+                row[i] = 0xFF000000u | static_cast<QRgb>(g) * 0x010101u;
+            }
         }
     }
 }
@@ -318,6 +321,7 @@ struct TPositionChart::Impl {
     std::uint64_t backgroundFor = 0;
     std::vector<QPointF> run;  // reused by every paint
     std::vector<QLineF> lines;
+    std::vector<Hairline> hairlines;
 
     Impl(const QFont& left, const QFont& scale) : leftLabels(left), scaleLabels(scale) {}
 
@@ -456,43 +460,34 @@ struct TPositionChart::Impl {
         if (image.isNull()) return image;
         image.setDevicePixelRatio(dpr);
         image.fill(Qt::white);
+        const QRectF& a = l.plot;
+        // The axis lines, and the ticks and labels beside them, sit on whole
+        // pixels at or before the plot's edges; the grid does not.
+        const qreal left = std::floor(a.left()), right = std::floor(a.right());
+        const qreal bottom = std::floor(a.bottom());
+        // Ticks a pixel short: the square ends add half a pixel at either end.
+        const qreal tick = kTickLength - 1;
         if (l.Valid()) {
-            // The axis lines sit on whole pixels at or before the plot's
-            // edges; the grid does not.
-            std::vector<VerticalLine> verticals;
-            for (const Label& t : l.bottom) verticals.push_back({l.X(t.value), kGridColour.red()});
-            verticals.push_back({std::floor(l.plot.left()), kAxisColour.red()});
-            verticals.push_back({std::floor(l.plot.right()), kAxisColour.red()});
-            DrawVerticalLines(image, verticals, l.plot.top(), l.plot.bottom());
-        }
-        QPainter p(&image);
-        p.setRenderHint(QPainter::Antialiasing, true);
-        p.setRenderHint(QPainter::TextAntialiasing, true);
-        if (l.Valid()) {
-            const QRectF& a = l.plot;
-            // The ticks and labels go with the axis lines.
-            const qreal left = std::floor(a.left()), right = std::floor(a.right());
-            const qreal bottom = std::floor(a.bottom());
-
-            lines.clear();
-            for (const Label& t : l.left)
-                lines.emplace_back(a.left(), l.Y(t.value), a.right(), l.Y(t.value));
-            p.setPen(QPen(kGridColour, 1));
-            p.drawLines(lines.data(), static_cast<int>(lines.size()));
-
-            lines.clear();
-            lines.emplace_back(a.left(), bottom, a.right(), bottom);
-            // The pen's square ends add half a pixel to each tick.
-            const qreal tick = kTickLength - 1;
-            for (const Label& t : l.left)
-                lines.emplace_back(left - tick, l.Y(t.value), left, l.Y(t.value));
+            const int grid = kGridColour.red(), axis = kAxisColour.red();
+            hairlines.clear();
             for (const Label& t : l.bottom)
-                lines.emplace_back(l.X(t.value), bottom, l.X(t.value), bottom + tick);
+                hairlines.push_back({{l.X(t.value), a.top()}, {l.X(t.value), a.bottom()}, grid});
+            hairlines.push_back({{left, a.top()}, {left, a.bottom()}, axis});
+            hairlines.push_back({{right, a.top()}, {right, a.bottom()}, axis});
+            for (const Label& t : l.left)
+                hairlines.push_back({{a.left(), l.Y(t.value)}, {a.right(), l.Y(t.value)}, grid});
+            hairlines.push_back({{a.left(), bottom}, {a.right(), bottom}, axis});
+            for (const Label& t : l.left)
+                hairlines.push_back({{left - tick, l.Y(t.value)}, {left, l.Y(t.value)}, axis});
+            for (const Label& t : l.bottom)
+                hairlines.push_back({{l.X(t.value), bottom}, {l.X(t.value), bottom + tick}, axis});
             for (const Label& t : l.right)
-                lines.emplace_back(right, l.RightY(t.value), right + tick, l.RightY(t.value));
-            p.setPen(QPen(kAxisColour, 1));
-            p.drawLines(lines.data(), static_cast<int>(lines.size()));
+                hairlines.push_back(
+                    {{right, l.RightY(t.value)}, {right + tick, l.RightY(t.value)}, axis});
+            DrawHairlines(image, hairlines);
 
+            QPainter p(&image);
+            p.setRenderHint(QPainter::TextAntialiasing, true);
             // Each label's box starts on the nearest whole pixel, as the
             // component put them.
             auto text = [&p](qreal x, qreal y, const Label& t) {
@@ -501,8 +496,7 @@ struct TPositionChart::Impl {
             p.setPen(kLabelColour);
             p.setFont(leftLabels.Font());
             const qreal hl = leftLabels.Height();
-            for (const Label& t : l.left)
-                text(left - kTickLength - t.width, l.Y(t.value) - hl / 2, t);
+            for (const Label& t : l.left) text(left - kTickLength - t.width, l.Y(t.value) - hl / 2, t);
             p.setFont(scaleLabels.Font());
             const qreal hs = scaleLabels.Height();
             for (const Label& t : l.right) text(right + kTickLength, l.RightY(t.value) - hs / 2, t);
@@ -516,14 +510,13 @@ struct TPositionChart::Impl {
             }
         }
         // The frame: a two-pixel line on the edge, of which one pixel lies
-        // inside. Filled, as the cheaper way to the same pixels.
-        const QColor silver = ToQColor(clSilver);
+        // inside.
+        const int silver = qRed(ToQColor(clSilver).rgb());
         const qreal w = l.size.width(), h = l.size.height();
-        p.fillRect(QRectF(0, 0, w, 1), silver);
-        p.fillRect(QRectF(0, h - 1, w, 1), silver);
-        p.fillRect(QRectF(0, 0, 1, h), silver);
-        p.fillRect(QRectF(w - 1, 0, 1, h), silver);
-        p.end();
+        DrawHairlines(image, {{{0, 0.5}, {w, 0.5}, silver},
+                              {{0, h - 0.5}, {w, h - 0.5}, silver},
+                              {{0.5, 0}, {0.5, h}, silver},
+                              {{w - 0.5, 0}, {w - 0.5, h}, silver}});
         return image;
     }
 };
