@@ -186,8 +186,9 @@ void DrawHairlines(QImage& image, const std::vector<Hairline>& lines) {
         const int n = static_cast<int>(xs.of.size());
         for (std::size_t j = 0; j < ys.of.size(); ++j) {
             const int cy = ys.of[j];
-            auto* row = reinterpret_cast<QRgb*>(bits + (ys.first + static_cast<qsizetype>(j)) * stride) +
-                        xs.first;
+            auto* row =
+                reinterpret_cast<QRgb*>(bits + (ys.first + static_cast<qsizetype>(j)) * stride) +
+                xs.first;
             for (int i = 0; i < n; ++i) {
                 // Grey, so any channel is the shade; in 1/65536 of a pixel.
                 const int v = static_cast<int>(row[i] & 0xFF);
@@ -496,7 +497,8 @@ struct TPositionChart::Impl {
             p.setPen(kLabelColour);
             p.setFont(leftLabels.Font());
             const qreal hl = leftLabels.Height();
-            for (const Label& t : l.left) text(left - kTickLength - t.width, l.Y(t.value) - hl / 2, t);
+            for (const Label& t : l.left)
+                text(left - kTickLength - t.width, l.Y(t.value) - hl / 2, t);
             p.setFont(scaleLabels.Font());
             const qreal hs = scaleLabels.Height();
             for (const Label& t : l.right) text(right + kTickLength, l.RightY(t.value) - hs / 2, t);
