@@ -539,6 +539,9 @@ int main(int argc, char** argv) {
         }
     }
     // Before the application object: the platform is chosen when it is made.
+    // Offscreen, a desktop's screen: the platform's own is smaller than the
+    // window, which would scroll and hide part of what is measured.
+    if (platform == "offscreen") platform += ":configfile=" K740_OFFSCREEN_DESKTOP;
     setenv("QT_QPA_PLATFORM", platform.c_str(), 1);
     QApplication app(argc, argv);
     TUserMessages::ShowMessage = [](QWidget*, const QString& t) { g_messages << t; };

@@ -217,10 +217,12 @@ std::string K740Box::replyFor(const std::string& cmd) {
 
 // The encoder's bit stream as the box clocks it: the frame first, then the
 // idle line (all ones) for every byte beyond it; cut short when fewer bytes
-// are asked for.
+// are asked for. An encoder without supply drives nothing, and the line's
+// pull-up reads as all ones, as with no encoder at all.
 std::string K740Box::frameText(unsigned nBytes) {
     std::string digits;
-    switch (kind_) {
+    const EncoderKind kind = supplyOn_ ? kind_ : EncoderKind::None;
+    switch (kind) {
         case EncoderKind::Advanced:
             digits = hexDigits(
                 advancedBits(position_, errorActive_, warningActive_, status_, trailing_, badCrc_),
@@ -232,7 +234,7 @@ std::string K740Box::frameText(unsigned nBytes) {
         case EncoderKind::None:
             break;
     }
-    if (kind_ != EncoderKind::None)
+    if (kind != EncoderKind::None)
         position_ =
             static_cast<std::uint32_t>(position_ + static_cast<std::uint32_t>(speed_)) & kCountMask;
 

@@ -27,6 +27,8 @@ public:
     std::vector<std::string> Feed(std::string_view bytes, std::uint64_t nowMs);
 
     // --- the box and its encoder -------------------------------------------
+    // The encoder answers only while the box supplies it ("n"); switched off
+    // ("f"), and from power-up until switched on, every read gives all ones.
     void SetEncoder(EncoderKind kind);
     void SetPosition(std::uint32_t count);  // 26-bit count
     std::uint32_t Position() const;

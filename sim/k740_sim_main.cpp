@@ -1,8 +1,9 @@
 // k740-sim: a simulated interface box on a pseudo-terminal, steered by lines
-// on stdin, for trying the tool by hand and for scripted runs.
+// on stdin or on a FIFO, for trying the tool by hand and for scripted runs.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,7 +13,9 @@
 #include <exception>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <optional>
+#include <stdexcept>
 #include <sstream>
 #include <string>
 
@@ -31,12 +34,20 @@ void onSignal(int) {
 
 const char kUsage[] =
     "usage: k740-sim --dir DIR --port N [--encoder advanced|simple|none] [--delay MS]\n"
+    "                [--control FIFO]\n"
     "\n"
     "Runs a simulated K740-3T box on a pseudo-terminal and links it as DIR/COM<N>\n"
     "(point K740_SERIALCOMM_DIR at DIR). Prints \"k740-sim: COM<N> -> /dev/pts/X\",\n"
-    "then reads control lines from stdin. \"quit\", SIGTERM or SIGINT end it and\n"
-    "remove the link. End of input on a terminal quits too; end of input from a\n"
-    "pipe or file does not, so `k740-sim ... </dev/null &` runs until signalled.\n"
+    "then reads control lines from stdin, or with --control from the FIFO (made\n"
+    "when missing, removed at the end if made): `echo unplug >FIFO`. \"quit\",\n"
+    "SIGTERM or SIGINT end it and remove the link. Started in the background\n"
+    "(`k740-sim ... &`), it leaves the terminal alone and reads it again once\n"
+    "brought to the foreground (`fg`). End of input on a terminal quits too; end\n"
+    "of input from a pipe or file does not, so `k740-sim ... </dev/null &` runs\n"
+    "until signalled.\n"
+    "\n"
+    "The encoder answers only while the box supplies it: switched off (\"OFF\" in\n"
+    "the tool), it reads as all ones and the tool loses it, as at a bench.\n"
     "\n"
     "Control lines:\n"
     "  unplug | replug            remove the port / bring a fresh one back\n"
@@ -136,6 +147,53 @@ std::optional<std::string> unescape(const std::string& text) {
 void printLink(const k740sim::PtyBox& box, int port) {
     std::cout << "k740-sim: COM" << port << " -> " << box.SlavePath() << std::endl;
 }
+
+// Where control lines come from: the FIFO of --control, or standard input.
+// A terminal is read only while this process is in its foreground: the
+// system stops a background job that reads its terminal ("Stopped (tty
+// input)"), and the box would stop answering with it.
+class ControlInput {
+public:
+    // Standard input.
+    ControlInput() : fd_(STDIN_FILENO), terminal_(::isatty(STDIN_FILENO) == 1) {}
+    // The FIFO at `path`, made when missing. Opened for reading and writing,
+    // so that it stays open across writers: each `echo ... >FIFO` closes its
+    // end, which would otherwise read as the end of input.
+    explicit ControlInput(const std::string& path) : path_(path) {
+        struct stat st {};
+        if (::stat(path.c_str(), &st) == 0) {
+            if (!S_ISFIFO(st.st_mode)) throw std::runtime_error(path + " exists and is no FIFO");
+        } else if (::mkfifo(path.c_str(), 0600) == 0) {
+            made_ = true;
+        } else {
+            throw std::runtime_error("cannot make the FIFO " + path + ": " + std::strerror(errno));
+        }
+        fd_ = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        if (fd_ < 0) {
+            const int e = errno;
+            if (made_) ::unlink(path.c_str());
+            throw std::runtime_error("cannot open the FIFO " + path + ": " + std::strerror(e));
+        }
+    }
+    ~ControlInput() {
+        if (path_.empty()) return;
+        ::close(fd_);
+        if (made_) ::unlink(path_.c_str());
+    }
+    ControlInput(const ControlInput&) = delete;
+    ControlInput& operator=(const ControlInput&) = delete;
+
+    int Fd() const { return fd_; }
+    bool Terminal() const { return terminal_; }
+    // False while the terminal belongs to another job: leave it alone then.
+    bool MayRead() const { return !terminal_ || ::tcgetpgrp(fd_) == ::getpgrp(); }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+    bool terminal_ = false;
+    bool made_ = false;
+};
 
 enum class Outcome { Go, Quit };
 
@@ -269,6 +327,7 @@ int main(int argc, char** argv) {
     std::optional<long long> port;
     k740sim::EncoderKind encoder = k740sim::EncoderKind::Advanced;
     long long delay = 0;
+    std::string control;
     auto usageError = [](const std::string& why) {
         std::cerr << "k740-sim: " << why << " (see --help)\n";
         return 2;
@@ -294,6 +353,9 @@ int main(int argc, char** argv) {
             const auto d = parseNumber(v);
             if (!d || *d < 0 || *d > 600000) return usageError("bad delay: " + v);
             delay = *d;
+        } else if (a == "--control") {
+            if (v.empty()) return usageError("--control wants a FIFO");
+            control = v;
         } else {
             return usageError("unknown option " + a);
         }
@@ -310,6 +372,11 @@ int main(int argc, char** argv) {
     ::sigaction(SIGTERM, &sa, nullptr);
     ::sigaction(SIGINT, &sa, nullptr);
     ::signal(SIGPIPE, SIG_IGN);  // a closed stdout must not kill the box
+    // In the background the terminal is not read (see ControlInput); should
+    // a read still race with a move to the background, it fails instead of
+    // stopping the box. Output to the terminal is let through too.
+    ::signal(SIGTTIN, SIG_IGN);
+    ::signal(SIGTTOU, SIG_IGN);
 
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
@@ -319,34 +386,41 @@ int main(int argc, char** argv) {
     }
 
     try {
+        const std::unique_ptr<ControlInput> input = control.empty()
+                                                        ? std::make_unique<ControlInput>()
+                                                        : std::make_unique<ControlInput>(control);
         k740sim::PtyBox pty(dir, int(*port));
         pty.Box().SetEncoder(encoder);
         pty.Box().SetReplyDelayMs(unsigned(delay));
         printLink(pty, int(*port));
 
-        const bool interactive = ::isatty(STDIN_FILENO);
-        bool stdinOpen = true;
+        bool inputOpen = true;
         std::string buffered;
         for (;;) {
-            pollfd fds[2] = {{g_signalPipe[0], POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
-            if (::poll(fds, stdinOpen ? 2 : 1, -1) < 0) {
+            const bool listen = inputOpen && input->MayRead();
+            // In the background, look again now and then for a move to the
+            // foreground; otherwise wait for input or a signal.
+            const int timeoutMs = inputOpen && !listen ? 200 : -1;
+            pollfd fds[2] = {{g_signalPipe[0], POLLIN, 0}, {input->Fd(), POLLIN, 0}};
+            if (::poll(fds, listen ? 2 : 1, timeoutMs) < 0) {
                 if (errno == EINTR) continue;
                 std::perror("k740-sim: poll");
                 break;
             }
             if (fds[0].revents & POLLIN) break;  // SIGTERM or SIGINT
-            if (!stdinOpen || !fds[1].revents) continue;
+            if (!listen || !fds[1].revents) continue;
 
             char chunk[1024];
-            const ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
-            if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+            const ssize_t n = ::read(input->Fd(), chunk, sizeof chunk);
+            // EIO: moved to the background between the look and the read.
+            if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EIO)) continue;
             if (n <= 0) {
                 // A last line without its newline still counts.
                 if (!buffered.empty() && handleLine(pty, int(*port), buffered) == Outcome::Quit)
                     break;
                 buffered.clear();
-                if (interactive) break;
-                stdinOpen = false;  // scripts run us with </dev/null: wait for a signal
+                if (input->Terminal()) break;
+                inputOpen = false;  // scripts run us with </dev/null: wait for a signal
                 continue;
             }
             buffered.append(chunk, std::size_t(n));

@@ -35,7 +35,11 @@ public:
         }
     }
     bool WaitReady() { return WaitForLine("k740-sim: COM", 5000); }
-    void Send(const QByteArray& line) { proc_.write(line + "\n"); }
+    // Written at once: QProcess would otherwise hold it until its next wait.
+    void Send(const QByteArray& line) {
+        proc_.write(line + "\n");
+        proc_.waitForBytesWritten(3000);
+    }
     // Every command the box received so far.
     QStringList Commands() {
         Send("commands");
@@ -79,9 +83,9 @@ inline void StartTool(QProcess& tool, const QString& serialDir, bool offscreen =
 // An X server of the test's own, for the tests that click the real window.
 class Xvfb {
 public:
-    Xvfb() {
+    explicit Xvfb(const QString& screen = QStringLiteral("1280x800")) {
         proc_.setProgram("Xvfb");
-        proc_.setArguments({"-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
+        proc_.setArguments({"-displayfd", "1", "-screen", "0", screen + "x24", "-nolisten", "tcp"});
         proc_.start();
         if (proc_.waitForReadyRead(10000))
             display_ = ":" + QString::fromLatin1(proc_.readLine()).trimmed();

@@ -4,11 +4,16 @@
 
 #include <QApplication>
 #include <cstdlib>
+#include <cstring>
 
 #include "app/Fonts.h"
 
 int main(int argc, char** argv) {
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    // A desktop's screen: the offscreen platform's own (800 x 800) is smaller
+    // than the window, which would then scroll.
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    if (!platform || std::strcmp(platform, "offscreen") == 0)
+        setenv("QT_QPA_PLATFORM", "offscreen:configfile=" K740_OFFSCREEN_DESKTOP, 1);
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
     InstallFontSubstitutes();

@@ -276,6 +276,7 @@ TEST_F(Protocol, EncoderReadForEachFrame) {
         {"advanced_lower_case_with_blanks", k740sim::EncoderKind::Advanced, true, true, "?06:006"},
     };
     Probe();
+    SwitchSupplyOn5V(port, Report());  // an encoder without supply answers all ones
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Box().SetEncoder(c.kind);

@@ -200,15 +200,15 @@ TEST(RecordingFolder, ReadOnlyProgramFolderSendsRecordingsToTheUsersDocuments) {
     ASSERT_EQ(chmod(dir.path().toLocal8Bit().constData(), 0755), 0);
     if (const QString why = WhyNobodyCannotReach(dir.path()); !why.isEmpty())
         GTEST_SKIP() << why.toStdString();
-    ASSERT_TRUE(QDir(dir.path()).mkpath("bin"));
-    ASSERT_EQ(chmod(dir.filePath("bin").toLocal8Bit().constData(), 0755), 0);
+    ASSERT_TRUE(QDir(dir.path()).mkpath("program"));
+    ASSERT_EQ(chmod(dir.filePath("program").toLocal8Bit().constData(), 0755), 0);
     ASSERT_TRUE(QDir(dir.path()).mkpath("home"));
     ASSERT_EQ(chown(dir.filePath("home").toLocal8Bit().constData(), 65534, 65534), 0);
     TRecordingFolder chosen;
     {
         AsNobody nobody;
         ASSERT_TRUE(nobody.Ok());
-        chosen = ChooseRecordingFolder(dir.filePath("bin"), dir.filePath("home/Documents"));
+        chosen = ChooseRecordingFolder(dir.filePath("program"), dir.filePath("home/Documents"));
     }
     EXPECT_TRUE(chosen.Result.Ok()) << chosen.Result.Reason.toStdString();
     EXPECT_TRUE(chosen.Fallback);
@@ -216,9 +216,9 @@ TEST(RecordingFolder, ReadOnlyProgramFolderSendsRecordingsToTheUsersDocuments) {
     EXPECT_TRUE(QFileInfo(chosen.Path).isDir()) << "the documents folder is made when missing";
 
     const TRecordingFolder asRoot =
-        ChooseRecordingFolder(dir.filePath("bin"), dir.filePath("home/Documents"));
+        ChooseRecordingFolder(dir.filePath("program"), dir.filePath("home/Documents"));
     EXPECT_FALSE(asRoot.Fallback) << "a folder the user may write is used as before";
-    EXPECT_EQ(asRoot.Path, dir.filePath("bin"));
+    EXPECT_EQ(asRoot.Path, dir.filePath("program"));
 }
 
 TEST(RecordingFolder, DocumentsFolderThatCannotBeMadeIsNamedWithTheReason) {
@@ -226,17 +226,52 @@ TEST(RecordingFolder, DocumentsFolderThatCannotBeMadeIsNamedWithTheReason) {
     ASSERT_EQ(chmod(dir.path().toLocal8Bit().constData(), 0755), 0);
     if (const QString why = WhyNobodyCannotReach(dir.path()); !why.isEmpty())
         GTEST_SKIP() << why.toStdString();
-    ASSERT_TRUE(QDir(dir.path()).mkpath("bin"));
+    ASSERT_TRUE(QDir(dir.path()).mkpath("program"));
     TRecordingFolder chosen;
     {
-        AsNobody nobody;  // may neither write bin nor make a folder beside it
+        AsNobody nobody;  // may neither write program nor make a folder beside it
         ASSERT_TRUE(nobody.Ok());
-        chosen = ChooseRecordingFolder(dir.filePath("bin"), dir.filePath("home/Documents"));
+        chosen = ChooseRecordingFolder(dir.filePath("program"), dir.filePath("home/Documents"));
     }
     EXPECT_EQ(chosen.Result.Failure, TRecordingFailure::FolderFailed);
     EXPECT_EQ(chosen.Result.Path, dir.filePath("home/Documents"));
     EXPECT_FALSE(chosen.Result.Reason.isEmpty());
     EXPECT_FALSE(QFileInfo::exists(dir.filePath("home")));
+}
+
+// Root, or an administrator, may write anywhere: an installed program still
+// keeps its recordings out of its own folder.
+TEST(RecordingFolder, InstalledProgramRecordsIntoTheDocumentsFolderWhateverItsRights) {
+    const struct {
+        const char* name;
+        const char* program;
+        bool installed;
+    } rows[] = {
+        {"unpacked_package", "root/usr/bin", true},
+        {"users_own_programs", "home/.local/bin", true},
+        {"build_tree", "home/quorvane/build", false},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        QTemporaryDir dir;
+        const QString program = dir.filePath(QLatin1String(r.program));
+        ASSERT_TRUE(QDir().mkpath(program));
+        ASSERT_TRUE(QFileInfo(program).isWritable());
+        const TRecordingFolder chosen = ChooseRecordingFolder(program, dir.filePath("Documents"));
+        EXPECT_TRUE(chosen.Result.Ok()) << chosen.Result.Reason.toStdString();
+        EXPECT_EQ(chosen.Installed, r.installed);
+        EXPECT_EQ(chosen.Fallback, r.installed);
+        EXPECT_EQ(chosen.Path, r.installed ? dir.filePath("Documents") : program);
+    }
+}
+
+TEST(RecordingFolder, InstalledProgramWithoutDocumentsFolderSaysWhy) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir().mkpath(dir.filePath("usr/bin")));
+    const TRecordingFolder chosen = ChooseRecordingFolder(dir.filePath("usr/bin"), QString());
+    EXPECT_EQ(chosen.Result.Failure, TRecordingFailure::FolderFailed);
+    EXPECT_TRUE(chosen.Result.Reason.startsWith("an installed program keeps no recordings"))
+        << chosen.Result.Reason.toStdString();
 }
 
 TEST(RecordingFile, DiskFullEndsWithWholeLinesOnly) {

@@ -230,4 +230,14 @@ TEST(ElapsedText, GroupsThousands) {
     EXPECT_EQ(FormatElapsedSeconds(20001, english), "20.00");
 }
 
+TEST(CountText, SingularForOneOnly) {
+    const struct {
+        std::uint64_t count;
+        const char* text;
+    } cases[] = {{0, "0 faults"}, {1, "1 fault"}, {2, "2 faults"}, {11, "11 faults"}};
+    for (const auto& c : cases)
+        EXPECT_EQ(CountOf(c.count, QStringLiteral("fault"), QStringLiteral("faults")),
+                  QLatin1String(c.text));
+}
+
 }  // namespace

@@ -14,16 +14,19 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QSet>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTest>
 #include <memory>
 #include <ostream>
 #include <vector>
 
 #include "app/Fonts.h"
 #include "app/PositionChart.h"
+#include "app/ScreenFit.h"
 #include "app/TQ55_SPI_Main.h"
 
 // Readable failure messages for the Qt values compared below.
@@ -181,8 +184,9 @@ protected:
         const auto all = form_->findChildren<QWidget*>(QString::fromLatin1(name));
         return all.size() == 1 ? all.first() : nullptr;
     }
+    // "MainForm" is the window's client area.
     QWidget* ParentByName(const char* name) const {
-        return QLatin1String(name) == QLatin1String("MainForm") ? form_.get() : Find(name);
+        return QLatin1String(name) == QLatin1String("MainForm") ? form_->ClientArea : Find(name);
     }
 
     QTemporaryDir portDir_;
@@ -310,6 +314,11 @@ TEST_F(Layout, WindowIsFixedWithCloseButtonOnly) {
     EXPECT_EQ(form_->size(), QSize(1068, 652));
     EXPECT_EQ(form_->minimumSize(), QSize(1068, 652));
     EXPECT_EQ(form_->maximumSize(), QSize(1068, 652));
+    // The client area fills the window exactly: nothing to scroll.
+    EXPECT_EQ(form_->ClientArea->size(), QSize(1068, 652));
+    EXPECT_EQ(form_->ClientArea->mapTo(form_.get(), QPoint(0, 0)), QPoint(0, 0));
+    EXPECT_FALSE(form_->ClientScroll->verticalScrollBar()->isVisible());
+    EXPECT_FALSE(form_->ClientScroll->horizontalScrollBar()->isVisible());
 
     const Qt::WindowFlags flags = form_->windowFlags();
     EXPECT_TRUE(flags.testFlag(Qt::CustomizeWindowHint))
@@ -531,7 +540,7 @@ TEST_F(Layout, LabelsUnderPanelsNeverShow) {
         QWidget* label = Find(r.label);
         ASSERT_NE(label, nullptr);
         const QPoint centre = label->geometry().center();
-        QWidget* top = form_->childAt(centre);
+        QWidget* top = form_->ClientArea->childAt(centre);
         ASSERT_NE(top, nullptr);
         EXPECT_TRUE(top == r.cover || r.cover->isAncestorOf(top)) << qPrintable(top->objectName());
     }
@@ -591,6 +600,40 @@ TEST_F(Layout, KeyboardOrder) {
         for (QWidget* o : r.order)
             EXPECT_NE(o->focusPolicy() & Qt::TabFocus, 0) << qPrintable(o->objectName());
     }
+}
+
+// Tab leaves a memo for the next control, also the log, which takes typed
+// text: a keyboard user must never be caught in it.
+TEST_F(Layout, TabLeavesTheMemos) {
+    struct MemoRow {
+        const char* name;
+        QWidget* page;
+        QPlainTextEdit* memo;
+        QWidget* next;
+    };
+    const MemoRow rows[] = {
+        {"log", form_->tabSysCfg, form_->mmLog, form_->cmbFreqSPI},
+        {"recording_name", form_->tabEncPos, form_->mmShranjujIme, form_->seCasShranjevanja},
+    };
+    form_->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form_.get()));
+    for (const MemoRow& r : rows) {
+        SCOPED_TRACE(r.name);
+        form_->Pages->setCurrentWidget(r.page);
+        r.memo->setFocus(Qt::TabFocusReason);
+        ASSERT_TRUE(r.memo->hasFocus());
+        const QString before = r.memo->toPlainText();
+        QTest::keyClick(r.memo, Qt::Key_Tab);
+        EXPECT_EQ(r.memo->toPlainText(), before) << "Tab went into the text";
+        EXPECT_TRUE(r.next->hasFocus() || r.next->isAncestorOf(QApplication::focusWidget()))
+            << "focus on " << qPrintable(QApplication::focusWidget()->objectName());
+    }
+    // Typing into the log still works.
+    form_->Pages->setCurrentWidget(form_->tabSysCfg);
+    form_->mmLog->setFocus(Qt::TabFocusReason);
+    QTest::keyClicks(form_->mmLog, QStringLiteral("bench 3"));
+    EXPECT_TRUE(form_->mmLog->toPlainText().endsWith(QStringLiteral("bench 3")))
+        << qPrintable(form_->mmLog->toPlainText());
 }
 
 TEST_F(Layout, LabelsShowPlainText) {

@@ -97,6 +97,42 @@ TEST_F(Package, DesktopEntryPassesValidationAndNamesInstalledProgramAndIcon) {
     EXPECT_FALSE(s.value("Categories").toString().isEmpty());
 }
 
+// A task bar on X11 ties a window to its menu entry, and so to its name and
+// icon, through the class of the window that the entry names.
+TEST_F(Package, DesktopEntryNamesTheClassOfTheRealWindow) {
+    QSettings entry(Path("usr/share/applications/" + kName + ".desktop"), QSettings::IniFormat);
+    entry.beginGroup("Desktop Entry");
+    const QString wmClass = entry.value("StartupWMClass").toString();
+    ASSERT_FALSE(wmClass.isEmpty());
+
+    Xvfb x;
+    ASSERT_FALSE(x.Display().isEmpty()) << "Xvfb did not start";
+    QTemporaryDir ports;
+    QProcess tool;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("K740_SERIALCOMM_DIR", ports.path());
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    env.insert("DISPLAY", x.Display());
+    tool.setProcessEnvironment(env);
+    tool.start(Path("usr/bin/Quorvane_for_K740_3T_TQ55_SPI"), {});
+    ASSERT_TRUE(tool.waitForStarted(5000));
+    const QString window = XdoTool(x.Display(), {"search", "--sync", "--name", "TQ55 SPI encoders"})
+                               .section('\n', 0, 0);
+    ASSERT_FALSE(window.isEmpty());
+    QProcess xprop;
+    xprop.setProcessEnvironment(env);
+    xprop.start("xprop", {"-id", window, "WM_CLASS"});
+    ASSERT_TRUE(xprop.waitForFinished(10000));
+    // WM_CLASS(STRING) = "instance", "class": the entry matches the class.
+    const QString said = QString::fromLatin1(xprop.readAllStandardOutput()).trimmed();
+    const QRegularExpression classOf("^WM_CLASS\\(STRING\\) = \"[^\"]*\", \"([^\"]*)\"$");
+    const QRegularExpressionMatch m = classOf.match(said);
+    ASSERT_TRUE(m.hasMatch()) << said.toStdString();
+    EXPECT_EQ(m.captured(1), wmClass);
+    tool.terminate();
+    EXPECT_TRUE(tool.waitForFinished(5000));
+}
+
 TEST_F(Package, IconsHaveTheSizeOfTheirFolderAndTheSvgParses) {
     const QDir hicolor(Path("usr/share/icons/hicolor"));
     int pngs = 0;
@@ -164,6 +200,66 @@ TEST_F(Package, UnpackedToolFindsTheSimulatedBoxAndReadsTheEncoder) {
     const QStringList said = QString::fromUtf8(tool.readAllStandardError()).split('\n');
     EXPECT_TRUE(said.contains("Interface found on COM7")) << said.join('\n').toStdString();
     EXPECT_TRUE(said.contains("Encoder found.")) << said.join('\n').toStdString();
+}
+
+}  // namespace
+
+namespace {
+
+// Root may write anywhere, /usr/bin included: the installed program still
+// records into the documents folder, and says so.
+TEST_F(Package, InstalledToolRunAsRootRecordsIntoTheDocumentsFolder) {
+    Xvfb x;
+    ASSERT_FALSE(x.Display().isEmpty()) << "Xvfb did not start";
+    QTemporaryDir ports, home;
+    SimProcess sim(ports.path(), 7, Path("usr/bin/k740-sim"));
+    ASSERT_TRUE(sim.WaitReady());
+    QProcess tool;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("K740_SERIALCOMM_DIR", ports.path());
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    env.insert("DISPLAY", x.Display());
+    env.insert("HOME", home.path());
+    env.remove("XDG_DOCUMENTS_DIR");
+    env.remove("XDG_CONFIG_HOME");
+    tool.setProcessEnvironment(env);
+    const QString bin = Path("usr/bin");
+    tool.start(bin + "/Quorvane_for_K740_3T_TQ55_SPI", {});
+    ASSERT_TRUE(tool.waitForStarted(5000));
+    ASSERT_TRUE(QFileInfo(bin).isWritable());
+    ASSERT_TRUE(WaitFor([&] { return sim.Commands().count("?06:006") >= 3; }, 20000,
+                        [] { std::this_thread::sleep_for(std::chrono::milliseconds(100)); }))
+        << "the tool never read the encoder";
+    const QString window = XdoTool(x.Display(), {"search", "--sync", "--name", "TQ55 SPI encoders"})
+                               .section('\n', 0, 0);
+    ASSERT_FALSE(window.isEmpty());
+    // The Position tab, then "Record position to file", at their design places.
+    XdoTool(x.Display(), {"mousemove", "--window", window, "184", "147", "click", "1"});
+    XdoTool(x.Display(), {"mousemove", "--window", window, "86", "525", "click", "1"});
+
+    const QRegularExpression told("^Recording to " +
+                                  QRegularExpression::escape(home.filePath("Documents")) +
+                                  "/POSITION_TQ55SPDxxB__\\d{14}\\.csv$");
+    QString err, file;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            err += QString::fromUtf8(tool.readAllStandardError());
+            for (const QString& l : err.split('\n'))
+                if (told.match(l).hasMatch()) file = l.section("Recording to ", 1);
+            return !file.isEmpty();
+        },
+        20000, [&] { tool.waitForReadyRead(100); }))
+        << "the log did not say where the recording went: " << err.toStdString();
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            QFile f(file);
+            return f.open(QIODevice::ReadOnly) && f.readAll().count("\r\n") > 3;
+        },
+        20000, [] { std::this_thread::sleep_for(std::chrono::milliseconds(100)); }))
+        << "no readings in " << file.toStdString();
+    EXPECT_TRUE(QDir(bin).entryList({"POSITION_*"}).isEmpty()) << "a recording beside the program";
+    tool.terminate();
+    EXPECT_TRUE(tool.waitForFinished(5000));
 }
 
 }  // namespace

@@ -385,6 +385,35 @@ TEST(RecordProgram, SigtermKeepsEveryLine) {
     EXPECT_TRUE(ReadAll(file).endsWith(";\r\n")) << "the last line is whole";
 }
 
+// One lost encoder is "1 fault", in the progress line as in any sentence.
+TEST(RecordProgram, ProgressCountsOneFaultInTheSingular) {
+    QTemporaryDir ports, work;
+    SimProcess sim(ports.path(), 7);
+    ASSERT_TRUE(sim.WaitReady());
+    QProcess p;
+    StartRecorder(p, {"--seconds", "3", "--out", "rec.csv"}, ports.path(), work.path());
+    ASSERT_TRUE(p.waitForStarted(5000));
+    QString err;
+    auto said = [&](const QString& text) {
+        return WaitFor(
+            [&] {
+                err += QString::fromLocal8Bit(p.readAllStandardError());
+                return err.contains(text);
+            },
+            15000, [&] { p.waitForReadyRead(50); });
+    };
+    ASSERT_TRUE(said("Recording to ")) << err.toStdString();
+    sim.Send("encoder none");
+    ASSERT_TRUE(said("Encoder disconnected!")) << err.toStdString();
+    sim.Send("encoder advanced");
+    ASSERT_TRUE(p.waitForFinished(20000));
+    err += QString::fromLocal8Bit(p.readAllStandardError());
+    EXPECT_EQ(p.exitCode(), 0) << err.toStdString();
+    const QString last = err.trimmed().section('\n', -1);
+    EXPECT_TRUE(last.contains(QRegularExpression("^k740-record: \\d+ readings, [0-9.]+/s, 1 fault, ")))
+        << last.toStdString();
+}
+
 TEST(RecordProgram, BadInputGivesOneLineAndCreatesNothing) {
     QTemporaryDir ports, work;
     ASSERT_TRUE(QDir(work.path()).mkdir("readonly"));

@@ -228,26 +228,31 @@ TEST_F(Recording, LinesReachTheFileAsTheyAreWritten) {
     EXPECT_EQ(Lines().size(), 3);
 }
 
-TEST_F(Recording, GoesToTheDocumentsFolderOnlyWhenTheProgramsFolderCannotBeWritten) {
+TEST_F(Recording, GoesToTheDocumentsFolderWhenInstalledOrWhenTheProgramsFolderCannotBeWritten) {
+    enum class Told { Folder, Fallback };
     struct Case {
         const char* name;
         QString program;    // the program's folder
         QString documents;  // the user's documents folder
         QString expected;   // the folder the recording lands in
-        bool told;          // the log names the fallback
+        Told told;          // what the log says
     };
     QFile plain(out.filePath("plain"));
     ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
     plain.close();
     ASSERT_TRUE(QDir(out.path()).mkdir("docs"));
+    ASSERT_TRUE(QDir(out.path()).mkpath("unpacked/usr/bin"));
     const Case cases[] = {
-        {"writable_program_folder_as_before", out.path(), out.filePath("docs"), out.path(), false},
+        {"writable_program_folder_as_before", out.path(), out.filePath("docs"), out.path(),
+         Told::Folder},
+        {"installed_program_writable_by_root", out.filePath("unpacked/usr/bin"),
+         out.filePath("docs"), out.filePath("docs"), Told::Folder},
         {"read_only_program_folder", "/proc/self", out.filePath("docs"), out.filePath("docs"),
-         true},
+         Told::Fallback},
         {"program_folder_is_a_file", out.filePath("plain"), out.filePath("docs"),
-         out.filePath("docs"), true},
+         out.filePath("docs"), Told::Fallback},
         {"documents_folder_made_when_missing", "/proc/self", out.filePath("home/Documents"),
-         out.filePath("home/Documents"), true},
+         out.filePath("home/Documents"), Told::Fallback},
     };
     FindEncoder();
     for (const auto& c : cases) {
@@ -260,14 +265,12 @@ TEST_F(Recording, GoesToTheDocumentsFolderOnlyWhenTheProgramsFolderCannotBeWritt
         EXPECT_EQ(QFileInfo(FilePath()).absolutePath(), c.expected);
         EXPECT_TRUE(FileBytes().startsWith(kHeader));
         const QStringList added = Log().mid(logged);
-        if (c.told) {
-            ASSERT_EQ(added.size(), 1);
-            EXPECT_EQ(added[0], "The program's folder " + c.program +
-                                    " cannot be written; recording to " + FilePath());
-            EXPECT_EQ(echoed.last(), added[0]) << "the fallback is said on standard error too";
-        } else {
-            EXPECT_TRUE(added.isEmpty());
-        }
+        ASSERT_EQ(added.size(), 1);
+        EXPECT_EQ(added[0], c.told == Told::Folder ? "Recording to " + FilePath()
+                                                   : "The program's folder " + c.program +
+                                                         " cannot be written; recording to " +
+                                                         FilePath());
+        EXPECT_EQ(echoed.last(), added[0]) << "the folder is said on standard error too";
         form->cbShranjujMeritvePos->setChecked(false);
     }
     EXPECT_TRUE(errors.isEmpty()) << errors.join('|').toStdString();

@@ -30,6 +30,13 @@ namespace {
 const std::string kIdent = "K740-3T, V2.05 SPI interface\r\n";
 const std::string kFrame = "03D090300920";  // count 1000000, flags inactive, status 0
 
+// The supply switched on, as the tool does at set-up: an encoder without it
+// answers all ones. The commands it took are forgotten.
+void SwitchOn(K740Box& box) {
+    box.Feed("V5n", 0);
+    box.ClearCommands();
+}
+
 // ---------------------------------------------------------------------------
 // Frames as the encoder sends them. Expected values were worked out by hand
 // from the bit layout and an independent CRC-8 (poly 0x97, MSB first, init 0).
@@ -117,6 +124,7 @@ class BoxCommands : public testing::TestWithParam<CommandRow> {};
 TEST_P(BoxCommands, RepliesAsTheBoxDoes) {
     const auto& r = GetParam();
     K740Box box;
+    SwitchOn(box);
     box.SetSpeed(0);
     std::vector<std::string> got;
     for (const auto& c : r.chunks)
@@ -183,6 +191,7 @@ class BoxFaults : public testing::TestWithParam<FaultRow> {};
 TEST_P(BoxFaults, ChangeTheReply) {
     const auto& r = GetParam();
     K740Box box;
+    SwitchOn(box);
     box.SetSpeed(0);
     r.setup(box);
     EXPECT_EQ(box.Feed(r.input, 0), r.replies);
@@ -341,6 +350,7 @@ class BoxMotion : public testing::TestWithParam<MotionRow> {};
 TEST_P(BoxMotion, AdvancesAfterEachRead) {
     const auto& r = GetParam();
     K740Box box;
+    SwitchOn(box);
     box.SetEncoder(r.kind);
     box.SetPosition(r.start);
     box.SetSpeed(r.speed);
@@ -395,8 +405,44 @@ TEST(BoxPower, PowerCycleForgetsSupplyClockAndPartialCommand) {
     EXPECT_FALSE(box.SupplyOn());
     EXPECT_EQ(box.SpiClock(), "6");
     EXPECT_TRUE(box.Feed(":006", 2).empty());
+    // The encoder has lost its supply with the box.
+    EXPECT_EQ(box.Feed("?06:006", 3), V{"FFFFFFFFFFFF\r\n"});
     // Faults are the test's, not the box's: they survive.
-    EXPECT_EQ(box.Feed("?06:006", 3), V{"03D0903006D0\r\n"});
+    EXPECT_EQ(box.Feed("n?06:006", 4), (V{"ON\r\n", "03D0903006D0\r\n"}));
+}
+
+// An encoder without supply drives no line: every bit reads as one, and the
+// tool loses it as at a real bench. Switched on again it answers again, from
+// where it stood.
+TEST(BoxPower, EncoderAnswersOnlyWhileSupplied) {
+    const struct {
+        const char* name;
+        EncoderKind kind;
+        const char* read;
+        std::string frame;
+        std::string unpowered;
+    } rows[] = {
+        {"advanced", EncoderKind::Advanced, "?06:006", kFrame, "FFFFFFFFFFFF"},
+        {"simple", EncoderKind::Simple, "?04:004", K740Box::SimpleFrame(1000000, false, false, 0),
+         "FFFFFFFF"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        K740Box box;
+        box.SetEncoder(r.kind);
+        box.SetSpeed(37);
+        EXPECT_EQ(box.Feed(r.read, 0), V{r.unpowered + "\r\n"}) << "before the supply is on";
+        EXPECT_EQ(box.Feed(std::string("V5n") + r.read, 1),
+                  (V{"V5 OK\r\n", "ON\r\n", r.frame + "\r\n"}));
+        EXPECT_EQ(box.Feed(std::string("fe") + r.read + r.read, 2),
+                  (V{"OFF\r\n", "OFF\r\n", r.unpowered + "\r\n", r.unpowered + "\r\n"}));
+        EXPECT_EQ(box.Position(), 1000037u) << "an unsupplied encoder counts nothing";
+        EXPECT_EQ(box.Feed(std::string("V5n") + r.read, 3).back(),
+                  (r.kind == EncoderKind::Advanced
+                       ? K740Box::AdvancedFrame(1000037, false, false, 0, 0)
+                       : K740Box::SimpleFrame(1000037, false, false, 0)) +
+                      "\r\n");
+    }
 }
 
 // Random bytes, random chunking, random times: nothing may crash, and without
@@ -533,6 +579,7 @@ TEST_F(PtyBoxTest, AnswersThroughTheLink) {
 
 TEST_F(PtyBoxTest, KeepsReadingWhileAReplyIsDelayed) {
     PtyBox box(dir_, 1);
+    SwitchOn(box.Box());
     box.Box().SetReplyDelayMs(150);
     const int fd = openClient(box.LinkPath());
     ASSERT_GE(fd, 0);
@@ -544,6 +591,7 @@ TEST_F(PtyBoxTest, KeepsReadingWhileAReplyIsDelayed) {
 
 TEST_F(PtyBoxTest, FaultsSwitchWhileRunning) {
     PtyBox box(dir_, 2);
+    SwitchOn(box.Box());
     box.Box().SetSpeed(0);
     const int fd = openClient(box.LinkPath());
     ASSERT_GE(fd, 0);

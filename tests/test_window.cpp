@@ -257,6 +257,26 @@ TEST_F(WindowTest, UserChangesClockAndSupply) {
     EXPECT_TRUE(Log().last().startsWith("SPI frequency: "));
 }
 
+// The simulated box behaves as a bench does when the user switches the
+// encoder's supply off: the encoder is lost, searched for, and found again
+// once the supply is back.
+TEST_F(WindowTest, SupplyOffLosesTheEncoderAndFiveVoltsFindsItAgain) {
+    FindEncoder();
+    form->tmrReadEncoderTimer();
+    ASSERT_EQ(Armed(), "R");
+    form->rbPwrOff->setChecked(true);  // the user's click
+    form->tmrReadEncoderTimer();
+    EXPECT_EQ(Armed(), "E");
+    EXPECT_EQ(Log().last(), "Encoder disconnected!");
+    EXPECT_EQ(form->lblEncPosRawHex->Caption(), "FFFFFFFFFFFF");
+    form->tmrSearchEncoderTimer();
+    EXPECT_EQ(Armed(), "E") << "an encoder without supply was found";
+    form->rbPwr5v->setChecked(true);
+    form->tmrSearchEncoderTimer();
+    EXPECT_EQ(Armed(), "R");
+    EXPECT_EQ(Log().last(), "SPB or SPD communication variant.");
+}
+
 TEST_F(WindowTest, SupplyStatusIsQueriedOnlyOnSystemConfig) {
     FindBox();
     Box().ClearCommands();

@@ -567,9 +567,11 @@ void TMainForm::StartRecording() {
         ReportRecordingFailure(result);
         return;
     }
-    if (folder.Fallback)
-        LogLine(QStringLiteral("The program's folder %1 cannot be written; recording to %2")
-                    .arg(QDir::toNativeSeparators(RecordingDir), QDir::toNativeSeparators(path)));
+    // The log names the folder in every case: the user must find the file.
+    LogLine(folder.Fallback && !folder.Installed
+                ? QStringLiteral("The program's folder %1 cannot be written; recording to %2")
+                      .arg(QDir::toNativeSeparators(RecordingDir), QDir::toNativeSeparators(path))
+                : QStringLiteral("Recording to %1").arg(QDir::toNativeSeparators(path)));
     ShraniStartTick = Clock();
     tmrReadEncoder->SetEnabled(true);
 }

@@ -10,6 +10,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QTabWidget>
 #include <QTimer>
 #include <QWidget>
@@ -50,6 +51,13 @@ class TMainForm : public QWidget {
 public:
     explicit TMainForm(QWidget* parent = nullptr);
     ~TMainForm() override;
+
+    // The designed client area, 1068 x 652 pixels under any text scale. It
+    // holds every control; the scroll area around it fills the window and
+    // scrolls only when the screen is too small for the whole window.
+    static constexpr QSize kClientSize{1068, 652};
+    QScrollArea* ClientScroll = nullptr;
+    QWidget* ClientArea = nullptr;
 
     // ---- controls, under their design names --------------------------------
     TLabel* Label10 = nullptr;
@@ -212,11 +220,19 @@ public:
     // own timer is armed again so the state machine goes on.
     void RunTimerHandler(TTimer* timer, void (TMainForm::*handler)());
 
+    // The window at its designed size where the screen's available area
+    // holds it, else as large as that area, scrolling its client area.
+    void FitToScreen();
+
 protected:
     void closeEvent(QCloseEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+    void moveEvent(QMoveEvent* e) override;
 
 private:
     void CreateControls();  // the layout, in TQ55_SPI_Main_layout.cpp
+    void FollowScreen();    // refits when the screen or its free area changes
+    QMetaObject::Connection screenArea_;
     void ConnectEvents();
     // Runs a handler; a run-time error that escapes it is reported once in
     // the error box and `recover` puts the state machine back on its feet.

@@ -1,12 +1,20 @@
 // The main window's fixed layout: every control at its designed place, with
 // its designed texts, fonts, colours and initial values. Event wiring lives
 // with the handlers in TQ55_SPI_Main.cpp.
+#include <QGuiApplication>
 #include <QIcon>
 #include <QPalette>
 #include <QPixmap>
+#include <QScreen>
+#include <QScrollArea>
+#include <QStyle>
 #include <QTabBar>
+#include <QVBoxLayout>
+#include <QWindow>
+#include <algorithm>
 
 #include "app/PositionChart.h"
+#include "app/ScreenFit.h"
 #include "app/TQ55_SPI_Main.h"
 
 // Outside any namespace: the resource initialiser is a global function, and
@@ -89,7 +97,7 @@ void TMainForm::CreateControls() {
     setObjectName(QStringLiteral("MainForm"));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    setFixedSize(1068, 652);
+    setFixedSize(kClientSize);
     setWindowTitle(QStringLiteral("Quorvane® for K740-3T and TQ55 SPI encoders"));
     QIcon icon;
     icon.addFile(QStringLiteral(":/icon32.png"), QSize(32, 32));
@@ -102,6 +110,21 @@ void TMainForm::CreateControls() {
         setPalette(p);
         setAutoFillBackground(true);
     }
+    // The designed client area, in a scroll area that shows all of it and
+    // scrolls only on a screen too small for the window (FitToScreen).
+    ClientScroll = new QScrollArea(this);
+    ClientScroll->setObjectName(QStringLiteral("ClientScroll"));
+    ClientScroll->setFrameShape(QFrame::NoFrame);
+    ClientScroll->setWidgetResizable(false);
+    ClientArea = new QWidget;
+    ClientArea->setObjectName(QStringLiteral("ClientArea"));
+    ClientArea->setFixedSize(kClientSize);
+    ClientArea->setAutoFillBackground(true);
+    ClientScroll->setWidget(ClientArea);
+    auto* fill = new QVBoxLayout(this);
+    fill->setContentsMargins(0, 0, 0, 0);
+    fill->addWidget(ClientScroll);
+    QWidget* const client = ClientArea;
 
     const QFont arial13 = Face("Arial", 13);
     const QFont tahoma13 = Face("Tahoma", 13);
@@ -110,17 +133,17 @@ void TMainForm::CreateControls() {
     // ---- window children, back to front -----------------------------------------
     // These two lie under the header and the position panel and never show;
     // they are created first so everything else covers them.
-    Label10 = MakeLabel(this, "Label10", QStringLiteral("Encoder temperature"), 264, 48, 99, 13);
-    Label11 = MakeLabel(this, "Label11", QStringLiteral("..."), 264, 75, 21, 15, &consolas13);
+    Label10 = MakeLabel(client, "Label10", QStringLiteral("Encoder temperature"), 264, 48, 99, 13);
+    Label11 = MakeLabel(client, "Label11", QStringLiteral("..."), 264, 75, 21, 15, &consolas13);
     Label10->lower();
     Label11->lower();
 
-    pnl1Top = MakePanel(this, "pnl1Top", 0, 0, 1068, 63, clWhite, TPanel::Bevel::None);
-    pnl2Mid = MakePanel(this, "pnl2Mid", 0, 63, 1068, 8, 0x4080FF, TPanel::Bevel::None);
+    pnl1Top = MakePanel(client, "pnl1Top", 0, 0, 1068, 63, clWhite, TPanel::Bevel::None);
+    pnl2Mid = MakePanel(client, "pnl2Mid", 0, 63, 1068, 8, 0x4080FF, TPanel::Bevel::None);
     pnlPosition =
-        MakePanel(this, "pnlPosition", 8, 76, 1052, 49, clBtnFace, TPanel::Bevel::Lowered);
+        MakePanel(client, "pnlPosition", 8, 76, 1052, 49, clBtnFace, TPanel::Bevel::Lowered);
 
-    Pages = Place(new QTabWidget(this), "Pages", 8, 131, 1052, 513);
+    Pages = Place(new QTabWidget(client), "Pages", 8, 131, 1052, 513);
     Pages->setTabPosition(QTabWidget::North);
     Pages->tabBar()->setFont(Face("Arial Narrow", 16, true));
 
@@ -165,6 +188,9 @@ void TMainForm::CreateControls() {
     mmLog->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     // Also ends the undo history, which would keep every line ever logged.
     mmLog->setMaximumBlockCount(LogLineLimit);
+    // The log takes typing, but Tab moves on, as it does from any memo of the
+    // page: a keyboard user must be able to leave it.
+    mmLog->setTabChangesFocus(true);
 
     grpInterfaceInfo = Place(new QGroupBox(QStringLiteral(" Interface info "), tabSysCfg),
                              "grpInterfaceInfo", 16, 23, 217, 106);
@@ -316,4 +342,49 @@ void TMainForm::CreateControls() {
     // The reading interval is short enough that a coarse timer's slack shows.
     tmrReadEncoder = new TTimer(this, 70, /*precise*/ true);
     tmrReadEncoder->setObjectName(QStringLiteral("tmrReadEncoder"));
+}
+
+// ---- the window on its screen -------------------------------------------------
+
+void TMainForm::FitToScreen() {
+    const QScreen* const s = screen();
+    if (!s) return;
+    // The frame is known once the window manager has framed the window; until
+    // then it counts as none, and the next move brings it in.
+    const QSize frame = frameGeometry().size() - geometry().size();
+    const QSize room = s->availableGeometry().size() - frame;
+    const QSize fitted =
+        FitWindowToScreen(kClientSize, room, style()->pixelMetric(QStyle::PM_ScrollBarExtent));
+    // Fixed: the user still cannot resize the window.
+    if (fitted != size()) setFixedSize(fitted);
+}
+
+void TMainForm::FollowScreen() {
+    disconnect(screenArea_);
+    if (QScreen* const s = screen())
+        screenArea_ = connect(s, &QScreen::availableGeometryChanged, this, &TMainForm::FitToScreen);
+    FitToScreen();
+}
+
+void TMainForm::showEvent(QShowEvent* e) {
+    QWidget::showEvent(e);
+    if (QWindow* const w = windowHandle())
+        connect(w, &QWindow::screenChanged, this, &TMainForm::FollowScreen, Qt::UniqueConnection);
+    FollowScreen();
+    // Placed by the system, but never sticking out of the available area, so
+    // the scroll bars can be reached.
+    if (const QScreen* const s = screen()) {
+        const QRect area = s->availableGeometry();
+        const QRect outer = frameGeometry();
+        const QPoint at(std::clamp(outer.left(), area.left(),
+                                   std::max(area.left(), area.right() + 1 - outer.width())),
+                        std::clamp(outer.top(), area.top(),
+                                   std::max(area.top(), area.bottom() + 1 - outer.height())));
+        if (at != outer.topLeft()) move(at);
+    }
+}
+
+void TMainForm::moveEvent(QMoveEvent* e) {
+    QWidget::moveEvent(e);
+    FitToScreen();  // the window manager's frame may have become known
 }

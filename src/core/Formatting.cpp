@@ -94,3 +94,7 @@ QString FormatPositionMm(double mm, const QLocale& locale) {
 QString FormatElapsedSeconds(std::uint64_t ms, const QLocale& locale) {
     return FormatFloat(static_cast<double>(ms) / 1000.0, 8, 2, true, locale);
 }
+
+QString CountOf(std::uint64_t count, const QString& singular, const QString& plural) {
+    return QString::number(count) + u' ' + (count == 1 ? singular : plural);
+}

@@ -17,3 +17,7 @@ QString FormatPositionMm(double mm, const QLocale& locale);
 
 // Elapsed recording time: seconds with thousands separator and 2 decimals.
 QString FormatElapsedSeconds(std::uint64_t ms, const QLocale& locale);
+
+// A count with its noun in the singular or the plural form: "1 fault",
+// "0 faults", "2 faults".
+QString CountOf(std::uint64_t count, const QString& singular, const QString& plural);

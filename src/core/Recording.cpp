@@ -7,6 +7,7 @@
 
 #include "core/Formatting.h"
 #include "core/Orodja.h"
+#include "platform/ProgramFolder.h"
 
 QString RecordingPath(const QString& folder, const QByteArray& partNumber,
                       const QByteArray& serialNumber, const QDateTime& when) {
@@ -36,8 +37,10 @@ bool RecordingTimeUp(std::uint64_t elapsedMs, int limitSeconds) {
 TRecordingFolder ChooseRecordingFolder(const QString& programFolder,
                                        const QString& documentsFolder) {
     TRecordingFolder out;
+    out.Installed = platform::IsInstalledProgramFolder(
+        std::filesystem::path(programFolder.toStdU16String()));
     const QFileInfo program(programFolder);
-    if (program.isDir() && program.isWritable()) {
+    if (!out.Installed && program.isDir() && program.isWritable()) {
         out.Path = programFolder;
         return out;
     }
@@ -49,7 +52,11 @@ TRecordingFolder ChooseRecordingFolder(const QString& programFolder,
         out.Result.Path = programFolder;
         out.Result.Failure = TRecordingFailure::FolderFailed;
         out.Result.Reason =
-            QStringLiteral("it cannot be written, and no documents folder is known for this user");
+            out.Installed
+                ? QStringLiteral("an installed program keeps no recordings in its own folder, "
+                                 "and no documents folder is known for this user")
+                : QStringLiteral(
+                      "it cannot be written, and no documents folder is known for this user");
         return out;
     }
     namespace fs = std::filesystem;

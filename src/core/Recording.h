@@ -1,6 +1,8 @@
 // The recording file: its name, its header, one line per good reading, the
 // duration rule and writes that survive a crash. The window and the recorder
-// write through this, so their files agree byte for byte.
+// write through this, so their files have one format. The values differ in
+// one column: Position_mm is relative to the software zero, which only the
+// window has.
 #pragma once
 
 #include <QByteArray>
@@ -46,17 +48,21 @@ struct TRecordingResult {
 // Where recordings go.
 struct TRecordingFolder {
     QString Path;
-    // The program's folder could not be written, so Path is the documents
-    // folder; the user must be told where to look.
+    // Path is the documents folder, not the program's: the user must be told
+    // where to look.
     bool Fallback = false;
+    // Why: the program is installed (else its folder cannot be written).
+    bool Installed = false;
     // FolderFailed when the documents folder was needed and could not be
     // made; nothing it made on the way is left behind.
     TRecordingResult Result;
 };
 
-// The program's folder when the user may write there (a build tree, a copy
-// in the home folder); otherwise the documents folder, created when missing
-// (an installed program's folder belongs to root).
+// The documents folder, created when missing, for an installed program (in
+// /usr/bin, under Program Files): it never writes beside itself, whatever its
+// rights, as root or an administrator may write there. The program's folder
+// for a copy that is not installed (a build tree, an unpacked zip) when the
+// user may write there, else the documents folder again.
 TRecordingFolder ChooseRecordingFolder(const QString& programFolder,
                                        const QString& documentsFolder);
 

@@ -10,6 +10,7 @@
 #include <exception>
 #include <optional>
 
+#include "core/Formatting.h"
 #include "platform/Clock.h"
 #include "platform/Console.h"
 #include "record/Recorder.h"
@@ -27,6 +28,10 @@ const char kHelp[] =
     "found; its times count from then. A lost box sends it back to the search and\n"
     "a failed frame check to the encoder search; the recording goes on in the same\n"
     "file. Progress goes to standard error.\n"
+    "\n"
+    "Positions are absolute: there is no software zero here, so Position_mm counts\n"
+    "from the encoder's count 0. The window's Position_mm is relative to the zero\n"
+    "set with its Zero button. Position_cnt is the raw count in both.\n"
     "\n"
     "  --out FILE     the file to write (replaced if it exists); default: the tool's\n"
     "                 name, POSITION_<part number>__<time stamp>.csv, in the current\n"
@@ -182,10 +187,10 @@ private:
         QString state;
         if (rec_.State() == TRecorderState::SearchInterface) state = ", searching for the box";
         if (rec_.State() == TRecorderState::SearchEncoder) state = ", searching for the encoder";
-        return QStringLiteral("k740-record: %1 readings, %2/s, %3 faults, %4 s%5")
-            .arg(rec_.Readings())
+        return QStringLiteral("k740-record: %1, %2/s, %3, %4 s%5")
+            .arg(CountOf(rec_.Readings(), QStringLiteral("reading"), QStringLiteral("readings")))
             .arg(rate, 0, 'f', 1)
-            .arg(rec_.Faults())
+            .arg(CountOf(rec_.Faults(), QStringLiteral("fault"), QStringLiteral("faults")))
             .arg(seconds, 0, 'f', 1)
             .arg(state);
     }

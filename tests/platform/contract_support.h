@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -109,6 +110,17 @@ UnprivilegedOpen OpenAsUnprivilegedUser(int port);
 // when one can. A chroot whose root folder is private to root (as one made
 // in a mktemp folder is) keeps that user out of every path.
 std::string WhyNoUnprivilegedUser();
+
+// Folders a program may run from, named after the case, with whether each is
+// an installation. Linux: the file system's conventions. Windows: built on
+// the ProgramFiles and ProgramFiles(x86) variables, which the system sets to
+// the same folders as the known folders the platform layer asks for.
+struct ProgramFolderCase {
+    std::string Name;
+    std::filesystem::path Folder;
+    bool Installed;
+};
+std::vector<ProgramFolderCase> ProgramFolderCases();
 
 namespace detail {
 // The console of a k740-sim whose standard input is the FIFO `console` and

@@ -169,6 +169,23 @@ bool UnderWine() {
     return false;
 }
 
+std::vector<ProgramFolderCase> ProgramFolderCases() {
+    return {
+        {"debian_package", "/usr/bin", true},
+        {"trailing_slash", "/usr/bin/", true},
+        {"local_install", "/usr/local/bin", true},
+        {"library_folder", "/usr/lib/quorvane", true},
+        {"opt", "/opt/quorvane", true},
+        {"unpacked_package", "/tmp/unpacked/usr/bin", true},
+        {"users_own_programs", "/home/ana/.local/bin", true},
+        {"build_tree", "/home/ana/quorvane/build", false},
+        {"unpacked_archive", "/tmp/quorvane-1.0", false},
+        {"name_that_only_starts_like_usr", "/usrdata/quorvane", false},
+        {"usr_left_by_dot_dot", "/usr/../home/ana/build", false},
+        {"bin_left_by_dot_dot", "/home/ana/bin/../build", false},
+    };
+}
+
 const Errors& SystemErrors() {
     static const Errors errors{EBADF, EINVAL, {EBUSY}};
     return errors;

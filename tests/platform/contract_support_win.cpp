@@ -125,6 +125,28 @@ std::uint64_t ProcessCpuUs() {
     return us(kernel) + us(user);
 }
 
+std::vector<ProgramFolderCase> ProgramFolderCases() {
+    const std::string programs = env("ProgramFiles");
+    std::string lower = programs;
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    std::vector<ProgramFolderCase> cases = {
+        {"installed", programs + "\\Quorvane", true},
+        {"program_files_itself", programs, true},
+        {"deeper_with_trailing_backslash", programs + "\\Quorvane\\bin\\", true},
+        {"other_case", lower + "\\Quorvane", true},
+        {"forward_slashes", programs + "/Quorvane", true},
+        {"name_that_only_starts_alike", programs + " Extra\\Quorvane", false},
+        {"left_by_dot_dot", programs + "\\Quorvane\\..\\..\\Users\\Public\\Quorvane", false},
+        {"unpacked_zip", "C:\\Users\\Public\\Downloads\\Quorvane", false},
+        {"build_tree", "C:\\work\\quorvane\\build", false},
+    };
+    // A 32-bit program's folder on a 64-bit system.
+    if (const char* x86 = std::getenv("ProgramFiles(x86)"); x86 && *x86)
+        cases.push_back({"program_files_x86", std::string(x86) + "\\Quorvane", true});
+    return cases;
+}
+
 bool UnderWine() {
     const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
     return ntdll && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;

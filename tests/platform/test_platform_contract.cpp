@@ -12,6 +12,7 @@
 #include "contract_support.h"
 #include "platform/Clock.h"
 #include "platform/DeviceMap.h"
+#include "platform/ProgramFolder.h"
 #include "platform/SerialPort.h"
 
 namespace {
@@ -344,6 +345,15 @@ TEST(DeviceMap, PortNameWithoutNumberIsNotMisread) {
     ASSERT_EQ(e != nullptr, expected.Listed);
     if (e) {
         EXPECT_EQ(e->PortName, expected.PortName);
+    }
+}
+
+// An installed program keeps no user data beside itself; a copy that is not
+// installed may.
+TEST(ProgramFolder, InstalledFoldersAreTold) {
+    for (const contract::ProgramFolderCase& c : contract::ProgramFolderCases()) {
+        SCOPED_TRACE(c.Name + ": " + c.Folder.string());
+        EXPECT_EQ(platform::IsInstalledProgramFolder(c.Folder), c.Installed);
     }
 }
 
