@@ -2,9 +2,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/prctl.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
+#include <utility>
 
 namespace k740sim {
 namespace {
@@ -123,6 +124,15 @@ std::string PtyBox::SlavePath() const {
     return slavePath_;
 }
 
+void PtyBox::RecordReplyGaps(bool on) {
+    recordGaps_ = on;
+}
+
+std::vector<PtyBox::ReplyGap> PtyBox::TakeReplyGaps() {
+    std::lock_guard lock(gapsMutex_);
+    return std::exchange(gaps_, {});
+}
+
 void PtyBox::startThread() {
     stop_ = false;
     thread_ = std::thread(&PtyBox::run, this);
@@ -225,6 +235,7 @@ void PtyBox::run() {
     std::deque<Reply> out;
     std::uint64_t session = 0;
     std::uint64_t masterQuietUntil = 0;
+    std::uint64_t lastReplyUs = 0;  // end of the last reply's write, while no command followed
     char buf[4096];
 
     // Reply delays are a few milliseconds: wait for them to the microsecond,
@@ -275,10 +286,19 @@ void PtyBox::run() {
         }
 
         if (mi >= 0 && fds[mi].revents) {
+            // Taken before reading: the command was there when poll returned.
+            const std::uint64_t arrivedUs = nowUs();
             bool hung = !(fds[mi].revents & POLLIN);
             for (;;) {
                 const ssize_t n = ::read(master, buf, sizeof buf);
                 if (n > 0) {
+                    if (lastReplyUs != 0) {
+                        if (recordGaps_) {
+                            std::lock_guard gaps(gapsMutex_);
+                            gaps_.push_back({lastReplyUs, arrivedUs});
+                        }
+                        lastReplyUs = 0;
+                    }
                     const auto replies = box_.Feed(std::string_view(buf, std::size_t(n)), nowMs());
                     const std::uint64_t due = nowUs() + 1000u * box_.ReplyDelayMs();
                     for (const auto& r : replies)
@@ -301,6 +321,7 @@ void PtyBox::run() {
             if (r.session == session && !r.bytes.empty()) {
                 while (::write(master, r.bytes.data(), r.bytes.size()) < 0 && errno == EINTR) {
                 }
+                lastReplyUs = nowUs();
             }
             out.pop_front();
         }

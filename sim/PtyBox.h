@@ -6,8 +6,10 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "K740Box.h"
 
@@ -39,6 +41,18 @@ public:
     // release does). Lets tests wait for that instead of sleeping.
     std::uint64_t ClosesSeen() const { return closesSeen_; }
 
+    // The tool's turnaround as the box sees it: for every command that comes
+    // after a reply, when the reply's write ended and when the command
+    // arrived, on the steady clock in microseconds. Off until asked for, so a
+    // box that runs for a shift keeps nothing; TakeReplyGaps hands over what
+    // was gathered and clears it.
+    struct ReplyGap {
+        std::uint64_t replyEndUs;
+        std::uint64_t commandUs;
+    };
+    void RecordReplyGaps(bool on);
+    std::vector<ReplyGap> TakeReplyGaps();
+
 private:
     // see PtyBox.cpp
     void run();
@@ -58,6 +72,9 @@ private:
     std::mutex plugMutex_;  // one Unplug/Replug at a time
     std::atomic<bool> stop_{false};
     std::atomic<std::uint64_t> closesSeen_{0};
+    std::atomic<bool> recordGaps_{false};
+    std::mutex gapsMutex_;
+    std::vector<ReplyGap> gaps_;
     std::thread thread_;
 };
 

@@ -8,19 +8,17 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QChart>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
-#include <QLineSeries>
 #include <QMouseEvent>
-#include <QRubberBand>
 #include <QTemporaryDir>
-#include <QValueAxis>
 #include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <random>
 #include <sstream>
@@ -160,6 +158,7 @@ TEST_P(ChartColourTable, PointTakesThePositionColour) {
     ASSERT_NO_FATAL_FAILURE(Read());
     ASSERT_EQ(Chart().Count(), 1);
     EXPECT_EQ(Chart().ColorAt(0), row.expected);
+    EXPECT_TRUE(Chart().LabelAt(0).isEmpty());
     EXPECT_NE(Chart().ColorAt(0), clBtnFace);
 }
 
@@ -172,25 +171,50 @@ INSTANTIATE_TEST_SUITE_P(Rows, ChartColourTable,
                              return std::string(i.param.name);
                          });
 
+// Readings as the box sends them, drawn: the segment that leads to a reading
+// with the error bit is light red, to one with the warning bit orange, to a
+// plain one navy, on the chart as the window shows it.
+TEST_F(ChartWindowTest, SegmentsOnScreenTakeTheColourOfTheirReading) {
+    ASSERT_NO_FATAL_FAILURE(FindEncoder());
+    Box().SetSpeed(5000);  // long segments, well apart
+    form->cbPosPlot->setChecked(true);
+    struct Step {
+        bool error, warning;
+        TColor colour;
+    };
+    const Step steps[] = {{false, false, clNavy},
+                          {true, false, clLightRed},
+                          {false, true, clOrange},
+                          {false, false, clNavy},
+                          {true, true, clLightRed}};
+    for (const Step& st : steps) {
+        Box().SetErrorBit(st.error);
+        Box().SetWarningBit(st.warning);
+        ASSERT_NO_FATAL_FAILURE(Read());
+    }
+    const QImage img = Chart().grab().toImage().convertToFormat(QImage::Format_RGB32);
+    for (int i = 1; i < Chart().Count(); ++i) {
+        const QPointF mid((Chart().XAt(i - 1) + Chart().XAt(i)) / 2,
+                          (Chart().YAt(i - 1) + Chart().YAt(i)) / 2);
+        const QPoint at = Chart().ToPixel(mid).toPoint();
+        bool found = false;
+        for (int dy = -2; dy <= 2 && !found; ++dy)
+            for (int dx = -2; dx <= 2 && !found; ++dx)
+                found = (img.pixel(at + QPoint(dx, dy)) & 0xFFFFFFu) ==
+                        Rgb(steps[static_cast<std::size_t>(i)].colour);
+        EXPECT_TRUE(found) << "segment to reading " << i;
+    }
+}
+
 // ------------------------------------------------------------ what the chart draws
 
 class ChartAlone : public testing::Test {
 protected:
     void SetUp() override { chart.resize(513, 379); }
 
-    // Drawing brings the series up to date with the points.
-    QImage Draw() {
-        chart.CatchUp();
-        return chart.grab().toImage().convertToFormat(QImage::Format_RGB32);
-    }
+    QImage Draw() { return chart.grab().toImage().convertToFormat(QImage::Format_RGB32); }
 
-    QPoint ToPixel(QPointF value) {
-        QLineSeries* any = nullptr;
-        for (QAbstractSeries* s : chart.chart()->series())
-            if (auto* l = qobject_cast<QLineSeries*>(s)) any = l;
-        const QPointF inChart = chart.chart()->mapToPosition(value, any);
-        return chart.mapFromScene(chart.chart()->mapToScene(inChart));
-    }
+    QPoint ToPixel(QPointF value) { return chart.ToPixel(value).toPoint(); }
 
     static bool Near(const QImage& img, QPoint at, int radius, QRgb colour) {
         for (int dy = -radius; dy <= radius; ++dy)
@@ -207,21 +231,36 @@ protected:
 // Points added while the chart was hidden (another page in front) are drawn
 // once it is shown, without waiting for a further reading.
 TEST_F(ChartAlone, PointsAddedWhileHiddenAreDrawnWhenShown) {
+    // The end of the bottom axis at each paint: what the screen shows.
+    struct PaintWatch : QObject {
+        TPositionChart* chart;
+        double drawnMax = -1;
+        int paints = 0;
+        bool eventFilter(QObject*, QEvent* e) override {
+            if (e->type() == QEvent::Paint) {
+                drawnMax = chart->BottomRange().Max;
+                ++paints;
+            }
+            return false;
+        }
+    } watch;
+    watch.chart = &chart;
+    chart.installEventFilter(&watch);
     chart.show();
-    chart.AddPoint(0, 1.0, clNavy);
-    chart.CatchUp();
+    chart.AddPoint(0, 1.0, QString(), clNavy);
+    ASSERT_TRUE(
+        WaitFor([&] { return watch.paints > 0; }, 2000, [] { QCoreApplication::processEvents(); }));
     chart.hide();
-    for (int i = 1; i <= 40; ++i) chart.AddPoint(i, 1.0 + i, clNavy);
-    auto* axisX = qobject_cast<QValueAxis*>(chart.chart()->axes(Qt::Horizontal).first());
-    ASSERT_NE(axisX, nullptr);
+    for (int i = 1; i <= 40; ++i) chart.AddPoint(i, 1.0 + i, QString(), clNavy);
     // The hidden chart's frames pass without drawing.
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(150);
     WaitFor([&] { return std::chrono::steady_clock::now() >= until; }, 1000,
             [] { QCoreApplication::processEvents(); });
+    EXPECT_NE(watch.drawnMax, 40.0) << "drawn while hidden";
     chart.show();
-    EXPECT_TRUE(WaitFor([&] { return axisX->max() == 40.0; }, 2000,
+    EXPECT_TRUE(WaitFor([&] { return watch.drawnMax == 40.0; }, 2000,
                         [] { QCoreApplication::processEvents(); }))
-        << "the shown chart still ends at " << axisX->max();
+        << "the shown chart still ends at " << watch.drawnMax;
 }
 
 // A position that jumps (a long move, a zero, a reconnected encoder) makes
@@ -230,25 +269,24 @@ TEST_F(ChartAlone, PointsAddedWhileHiddenAreDrawnWhenShown) {
 // thousands of labels, a spike of processor time and memory that stays.
 TEST_F(ChartAlone, AxesNeverLayOutMoreThanAFewDozenLabels) {
     chart.show();
-    // The chart's items (labels, grid lines, ticks), counted whenever an
-    // axis has changed its range or its label step.
-    qsizetype most = 0;
-    auto count = [&] { most = std::max(most, chart.scene()->items().size()); };
-    for (QAbstractAxis* a : chart.chart()->axes()) {
-        auto* axis = qobject_cast<QValueAxis*>(a);
-        ASSERT_NE(axis, nullptr);
-        QObject::connect(axis, &QValueAxis::rangeChanged, count);
-        QObject::connect(axis, &QValueAxis::tickIntervalChanged, count);
-    }
-    for (int i = 0; i < 50; ++i) chart.AddPoint(i, 1000.0 + i * 0.01, clNavy);
-    chart.CatchUp();
-    const qsizetype calm = chart.scene()->items().size();
-    chart.AddPoint(50, 0.0, clNavy);  // from half a millimetre to a metre
-    chart.CatchUp();
+    // The labels of both axes, counted after every change and at every paint.
+    std::size_t most = 0;
+    auto count = [&] {
+        most = std::max(most, chart.LeftTicks().size() + chart.BottomTicks().size());
+    };
+    for (int i = 0; i < 50; ++i) chart.AddPoint(i, 1000.0 + i * 0.01, QString(), clNavy);
+    Draw();
+    const std::size_t calm = chart.LeftTicks().size() + chart.BottomTicks().size();
+    chart.AddPoint(50, 0.0, QString(), clNavy);  // from half a millimetre to a metre
+    count();
+    Draw();
     chart.Clear();
-    for (int i = 0; i < 3000; i += 7) chart.AddPoint(i, 5.0, clNavy);
-    chart.CatchUp();
-    EXPECT_LE(most, calm + 60) << "with " << calm << " items before the jump";
+    for (int i = 0; i < 3000; i += 7) {
+        chart.AddPoint(i, 5.0, QString(), clNavy);
+        count();
+    }
+    Draw();
+    EXPECT_LE(most, calm + 60) << "with " << calm << " labels before the jump";
 }
 
 struct SegmentRow {
@@ -266,7 +304,8 @@ TEST_P(SegmentColourTable, SegmentTakesTheColourOfThePointItLeadsTo) {
     const SegmentRow& row = GetParam();
     const int n = static_cast<int>(row.colours.size());
     auto y = [](int i) { return i % 2 ? 10.0 : 0.0; };  // zigzag: long, separate segments
-    for (int i = 0; i < n; ++i) chart.AddPoint(i, y(i), row.colours[static_cast<std::size_t>(i)]);
+    for (int i = 0; i < n; ++i)
+        chart.AddPoint(i, y(i), QString(), row.colours[static_cast<std::size_t>(i)]);
     for (int i = 0; i < row.deleted; ++i) chart.DeleteFirst();
     const QImage img = Draw();
 
@@ -300,15 +339,11 @@ using Segment = std::tuple<double, double, double, double, QRgb>;
 
 std::vector<Segment> DrawnSegments(TPositionChart& chart) {
     std::vector<Segment> out;
-    for (QAbstractSeries* s : chart.chart()->series()) {
-        auto* line = qobject_cast<QLineSeries*>(s);
-        if (!line || line->count() == 0) continue;
-        EXPECT_EQ(line->pen().width(), 2);
-        EXPECT_FALSE(line->pointsVisible());
-        const QList<QPointF> pts = line->points();
-        for (qsizetype j = 1; j < pts.size(); ++j)
+    for (const TPositionChart::TRun& run : chart.Runs()) {
+        const std::vector<QPointF>& pts = run.Points;
+        for (std::size_t j = 1; j < pts.size(); ++j)
             out.emplace_back(pts[j - 1].x(), pts[j - 1].y(), pts[j].x(), pts[j].y(),
-                             line->pen().color().rgb() & 0xFFFFFFu);
+                             Rgb(run.Color));
     }
     std::sort(out.begin(), out.end());
     return out;
@@ -337,7 +372,7 @@ TEST_F(ChartAlone, DrawnSegmentsFollowEveryChange) {
             chart.Clear();
         } else {
             if (rng() % 3 == 0) colour = kColours[rng() % 3];
-            chart.AddPoint(x++, static_cast<double>(rng() % 50), colour);
+            chart.AddPoint(x++, static_cast<double>(rng() % 50), QString(), colour);
             if (chart.Count() > kCap) chart.DeleteFirst();
         }
         if (rng() % 4 == 0) {
@@ -345,8 +380,6 @@ TEST_F(ChartAlone, DrawnSegmentsFollowEveryChange) {
             ASSERT_EQ(DrawnSegments(chart), ExpectedSegments(chart)) << "after operation " << op;
         }
     }
-    // Emptied series are used again rather than piling up.
-    EXPECT_LE(chart.chart()->series().size(), kCap + 1);
 }
 
 TEST_F(ChartAlone, FramedInSilverOnWhite) {
@@ -359,14 +392,12 @@ TEST_F(ChartAlone, FramedInSilverOnWhite) {
 
 TEST_F(ChartAlone, ZoomHoldsWhileReadingsComeAndRightClickReturnsToAutomatic) {
     chart.show();
-    for (int i = 0; i < 50; ++i) chart.AddPoint(i, i % 10, clNavy);
+    for (int i = 0; i < 50; ++i) chart.AddPoint(i, i % 10, QString(), clNavy);
     Draw();
-    auto* axisX = qobject_cast<QValueAxis*>(chart.chart()->axes(Qt::Horizontal).first());
-    ASSERT_TRUE(axisX);
-    EXPECT_EQ(axisX->min(), 0);
-    EXPECT_EQ(axisX->max(), 49);
+    EXPECT_EQ(chart.BottomRange().Min, 0);
+    EXPECT_EQ(chart.BottomRange().Max, 49);
 
-    QWidget* vp = chart.viewport();
+    QWidget* vp = &chart;
     auto send = [vp](QEvent::Type type, QPoint at, Qt::MouseButton button, Qt::MouseButtons held) {
         QMouseEvent e(type, QPointF(at), vp->mapToGlobal(QPointF(at)), button, held,
                       Qt::NoModifier);
@@ -378,33 +409,277 @@ TEST_F(ChartAlone, ZoomHoldsWhileReadingsComeAndRightClickReturnsToAutomatic) {
     send(QEvent::MouseMove, to, Qt::NoButton, Qt::LeftButton);
 
     // The zoom rectangle: a pink outline, inverted against the white beneath.
-    auto* band = chart.findChild<QRubberBand*>();
-    ASSERT_TRUE(band && band->isVisible());
     const QImage dragging = Draw();
-    const QPoint topMiddle = band->parentWidget()->mapTo(
-        &chart, band->geometry().topLeft() + QPoint(band->width() / 2, 0));
+    const QPoint topMiddle((from.x() + to.x()) / 2, std::min(from.y(), to.y()));
     int pink = 0;
     for (int dx = -20; dx <= 20; ++dx)
         if ((dragging.pixel(topMiddle + QPoint(dx, 0)) & 0xFFFFFFu) == 0xFF0080u) ++pink;
     EXPECT_GT(pink, 30);
 
     send(QEvent::MouseButtonRelease, to, Qt::LeftButton, Qt::NoButton);
-    const double zoomedMin = axisX->min(), zoomedMax = axisX->max();
+    const double zoomedMin = chart.BottomRange().Min, zoomedMax = chart.BottomRange().Max;
     EXPECT_NEAR(zoomedMin, 10, 0.5);
     EXPECT_NEAR(zoomedMax, 20, 0.5);
-    for (int i = 50; i < 60; ++i) chart.AddPoint(i, i % 10, clNavy);
+    for (int i = 50; i < 60; ++i) chart.AddPoint(i, i % 10, QString(), clNavy);
     Draw();
-    EXPECT_EQ(axisX->min(), zoomedMin);
-    EXPECT_EQ(axisX->max(), zoomedMax);
+    EXPECT_EQ(chart.BottomRange().Min, zoomedMin);
+    EXPECT_EQ(chart.BottomRange().Max, zoomedMax);
 
     send(QEvent::MouseButtonPress, to, Qt::RightButton, Qt::RightButton);
     send(QEvent::MouseButtonRelease, to, Qt::RightButton, Qt::NoButton);
-    EXPECT_EQ(axisX->min(), 0);
-    EXPECT_EQ(axisX->max(), 59);
-    chart.AddPoint(60, 3, clNavy);
+    EXPECT_EQ(chart.BottomRange().Min, 0);
+    EXPECT_EQ(chart.BottomRange().Max, 59);
+    chart.AddPoint(60, 3, QString(), clNavy);
     Draw();
-    EXPECT_EQ(axisX->max(), 60);
+    EXPECT_EQ(chart.BottomRange().Max, 60);
 }
+
+// A line colour, as against the white, greys and silver of everything else.
+bool Coloured(QRgb p) {
+    return std::max({qRed(p), qGreen(p), qBlue(p)}) - std::min({qRed(p), qGreen(p), qBlue(p)}) > 40;
+}
+
+// The right axis is a fixed scale from -5 to 365: its nine ticks, 0 to 360,
+// sit 45/370 of the plot's height apart, the first and last 5/370 in from
+// the ends.
+TEST_F(ChartAlone, RightAxisRunsFromMinus5To365) {
+    for (int i = 0; i < 20; ++i) chart.AddPoint(i, 100.0 + i, QString(), clNavy);
+    const QImage img = Draw();
+    const QRectF plot = chart.PlotArea();
+    // Just beyond the axis line, where only its ticks reach, from the top
+    // of the plot area to its bottom (not into the frame).
+    const int x = static_cast<int>(std::floor(plot.right())) + 2;
+    const int top = static_cast<int>(plot.top()) - 2, bottom = static_cast<int>(plot.bottom()) + 2;
+    std::vector<double> ticks;  // the middle of each run of tick pixels
+    for (int y = top; y < bottom;) {
+        if (qRed(img.pixel(x, y)) > 0xF0) {
+            ++y;
+            continue;
+        }
+        double weight = 0, sum = 0;
+        for (; y < bottom && qRed(img.pixel(x, y)) <= 0xF0; ++y) {
+            const double w = 0xFF - qRed(img.pixel(x, y));
+            weight += w;
+            sum += w * (y + 0.5);
+        }
+        ticks.push_back(sum / weight);
+    }
+    ASSERT_EQ(ticks.size(), 9u);
+    const double h = plot.height();
+    for (std::size_t i = 0; i < ticks.size(); ++i) {
+        const double value = 360.0 - 45.0 * static_cast<double>(i);
+        EXPECT_NEAR(ticks[i], plot.bottom() - (value + 5) / 370 * h, 1.0) << "tick " << value;
+    }
+    EXPECT_NEAR(ticks.front() - plot.top(), 5 / 370.0 * h, 1.0) << "365 at the top";
+}
+
+// Zoomed into the middle of a zigzag, the line runs far beyond the plot
+// area on every side; none of it may show outside.
+TEST_F(ChartAlone, NothingIsDrawnOutsideThePlotAreaWhenZoomed) {
+    chart.show();
+    for (int i = 0; i < 60; ++i)
+        chart.AddPoint(i, i % 2 ? 10.0 : 0.0, QString(), kColours[(i / 3) % 3]);
+    Draw();
+    const QPoint from = ToPixel(QPointF(20.3, 6.5)), to = ToPixel(QPointF(21.7, 3.5));
+    auto send = [this](QEvent::Type type, QPoint at, Qt::MouseButton button,
+                       Qt::MouseButtons held) {
+        QMouseEvent e(type, QPointF(at), chart.mapToGlobal(QPointF(at)), button, held,
+                      Qt::NoModifier);
+        QApplication::sendEvent(&chart, &e);
+    };
+    send(QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton);
+    send(QEvent::MouseMove, to, Qt::NoButton, Qt::LeftButton);
+    send(QEvent::MouseButtonRelease, to, Qt::LeftButton, Qt::NoButton);
+    ASSERT_TRUE(chart.Zoomed());
+    ASSERT_LT(chart.BottomRange().Max - chart.BottomRange().Min, 2.0);
+
+    const QImage img = Draw();
+    const QRect plot = chart.PlotArea().toAlignedRect();
+    int inside = 0, outside = 0;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x)
+            if (Coloured(img.pixel(x, y))) ++(plot.contains(x, y) ? inside : outside);
+    EXPECT_GT(inside, 100) << "the zoomed line is not drawn";
+    EXPECT_EQ(outside, 0);
+}
+
+struct NotFiniteRow {
+    const char* name;
+    double value;
+};
+void PrintTo(const NotFiniteRow& r, std::ostream* os) {
+    *os << r.name;
+}
+
+class NotFiniteTable : public ChartAlone, public testing::WithParamInterface<NotFiniteRow> {};
+
+// A position can never be such a value, but the chart must take one calmly:
+// kept as a point, left out of the ranges, and not drawn, so the line has a
+// gap where it is.
+TEST_P(NotFiniteTable, KeptButNotDrawnAndLeftOutOfTheRanges) {
+    const double bad = GetParam().value;
+    const double ys[] = {1, 2, bad, 4, 5};
+    for (int i = 0; i < 5; ++i) chart.AddPoint(i, ys[i], QString(), clNavy);
+    ASSERT_EQ(chart.Count(), 5);
+    EXPECT_EQ(std::isnan(chart.YAt(2)), std::isnan(bad));
+    EXPECT_EQ(chart.LeftRange(), (TAxisRange{1, 5}));
+
+    const QImage img = Draw();
+    const QRgb navy = Rgb(clNavy);
+    EXPECT_TRUE(Near(img, ToPixel(QPointF(0.5, 1.5)), 2, navy));
+    EXPECT_TRUE(Near(img, ToPixel(QPointF(3.5, 4.5)), 2, navy));
+    // Nothing leads to the bad point or away from it.
+    for (const double t : {1.3, 1.6, 2.4, 2.7})
+        for (const double y : {1.0, 2.0, 3.0, 4.0, 5.0})
+            EXPECT_FALSE(Near(img, ToPixel(QPointF(t, y)), 1, navy)) << t << ", " << y;
+    int coloured = 0;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x) coloured += Coloured(img.pixel(x, y));
+    EXPECT_LT(coloured, 2000) << "more than two short lines";
+
+    chart.DeleteFirst();
+    chart.DeleteFirst();
+    chart.DeleteFirst();  // the bad point goes, and the range follows
+    EXPECT_EQ(chart.LeftRange(), (TAxisRange{4, 5}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, NotFiniteTable,
+    testing::Values(NotFiniteRow{"NaN", std::numeric_limits<double>::quiet_NaN()},
+                    NotFiniteRow{"PlusInfinity", std::numeric_limits<double>::infinity()},
+                    NotFiniteRow{"MinusInfinity", -std::numeric_limits<double>::infinity()}),
+    [](const testing::TestParamInfo<NotFiniteRow>& i) { return std::string(i.param.name); });
+
+// The darkness of a navy line across one column of pixels, in pixels of full
+// line: how wide the line is there.
+double LineWidthAt(const QImage& img, int x) {
+    double sum = 0;
+    for (int y = 0; y < img.height(); ++y) {
+        const QRgb p = img.pixel(x, y);
+        if (qBlue(p) > qRed(p)) sum += (0xFF - qRed(p)) / 255.0;
+    }
+    return sum;
+}
+
+// All positions equal: the range opens a millimetre on either side and the
+// line runs through the middle, two pixels wide, and no wider at its points
+// (no markers).
+TEST_F(ChartAlone, FlatLineSitsInTheMiddleTwoPixelsWide) {
+    for (int i = 0; i < 10; ++i) chart.AddPoint(i, 12.5, QString(), clNavy);
+    EXPECT_EQ(chart.LeftRange(), (TAxisRange{11.5, 13.5}));
+    const QImage img = Draw();
+    const QRectF plot = chart.PlotArea();
+    const QPoint mid = ToPixel(QPointF(4.5, 12.5));
+    EXPECT_NEAR(mid.y(), plot.center().y(), 1.0);
+    EXPECT_TRUE(Near(img, mid, 1, Rgb(clNavy)));
+    // Off the grid lines (at 0, 2, 4 ...), which would darken the measure.
+    for (const double x : {3.5, 4.5, 5.5})
+        EXPECT_NEAR(LineWidthAt(img, ToPixel(QPointF(x, 12.5)).x()), 2.0, 0.3) << "at " << x;
+    // Where two segments meet, no wider (their flat ends leave a faint seam).
+    for (const double x : {3.0, 5.0, 7.0})
+        EXPECT_LE(LineWidthAt(img, ToPixel(QPointF(x, 12.5)).x()), 2.3) << "at " << x;
+}
+
+class FlatLineTable : public ChartAlone, public testing::WithParamInterface<double> {};
+
+// Whatever the value, a flat line gets a range around it and runs through
+// the middle of the plot.
+TEST_P(FlatLineTable, RangeOpensAroundTheValue) {
+    const double v = GetParam();
+    for (int i = 0; i < 10; ++i) chart.AddPoint(i, v, QString(), clNavy);
+    const TAxisRange r = chart.LeftRange();
+    EXPECT_LT(r.Min, v);
+    EXPECT_GT(r.Max, v);
+    EXPECT_NEAR(chart.ToPixel(QPointF(4.5, v)).y(), chart.PlotArea().center().y(), 1.0);
+    EXPECT_TRUE(Near(Draw(), ToPixel(QPointF(4.5, v)), 1, Rgb(clNavy)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, FlatLineTable, testing::Values(0.0, -3.0, 1e17, -1e300));
+
+// Ranges far beyond any position still leave room for the plot and draw the
+// line: a jump from 0 to 10^9 mm, and the whole range of doubles.
+TEST_F(ChartAlone, HugeRangesStillDrawTheLine) {
+    const double ys[][3] = {{0, 1e9, 2e8}, {-1.7e308, 1.7e308, 0}};
+    for (const auto& y : ys) {
+        chart.Clear();
+        for (int i = 0; i < 3; ++i) chart.AddPoint(i, y[i], QString(), clNavy);
+        EXPECT_LE(chart.LeftTicks().size(), 11u);
+        const QRectF plot = chart.PlotArea();
+        EXPECT_GT(plot.width(), 300) << "labels wider than the plot";
+        const QImage img = Draw();
+        int navy = 0;
+        for (int yy = 0; yy < img.height(); ++yy)
+            for (int x = 0; x < img.width(); ++x)
+                navy += (img.pixel(x, yy) & 0xFFFFFFu) == Rgb(clNavy);
+        EXPECT_GT(navy, 100) << y[1];
+    }
+}
+
+TEST_F(ChartAlone, ResizedToNothingAndBack) {
+    chart.show();
+    for (int i = 0; i < 30; ++i) chart.AddPoint(i, i % 5, QString(), clOrange);
+    chart.resize(0, 0);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(chart.grab().isNull());
+    chart.resize(3, 2);  // too small for a plot area
+    EXPECT_FALSE(chart.grab().isNull());
+    chart.resize(513, 379);
+    const QImage img = Draw();
+    EXPECT_EQ(img.pixel(256, 0) & 0xFFFFFFu, Rgb(clSilver));
+    EXPECT_TRUE(Near(img, ToPixel(QPointF(0.5, 0.5)), 2, Rgb(clOrange)));
+}
+
+struct TicksRow {
+    const char* name;
+    TAxisRange range;
+    std::vector<double> expected;  // empty: only checked for count and order
+    std::size_t most;
+};
+void PrintTo(const TicksRow& r, std::ostream* os) {
+    *os << r.name;
+}
+
+class AxisTicksTable : public testing::TestWithParam<TicksRow> {};
+
+// The labels of an axis: multiples of a round step within the range, never
+// more than the axis has room for, whatever the range.
+TEST_P(AxisTicksTable, RoundStepsAndAFewDozenAtMost) {
+    const TicksRow& row = GetParam();
+    const std::vector<double> ticks = AxisTicks(row.range, 10, 1.0);
+    EXPECT_LE(ticks.size(), row.most);
+    if (!row.expected.empty()) {
+        EXPECT_EQ(ticks, row.expected);
+    }
+    for (std::size_t i = 0; i < ticks.size(); ++i) {
+        EXPECT_GE(ticks[i], row.range.Min);
+        EXPECT_LE(ticks[i], row.range.Max);
+        if (i > 0) {
+            EXPECT_GE(ticks[i], ticks[i - 1]);
+        }
+        // Written as a label, a negative zero would read "-0".
+        EXPECT_FALSE(ticks[i] == 0 && std::signbit(ticks[i])) << "at " << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, AxisTicksTable,
+    testing::Values(TicksRow{"Millimetres", {245.2, 247.5}, {246, 247}, 3},
+                    TicksRow{"StepNeverBelowOne", {0, 0.4}, {0}, 1},
+                    TicksRow{"NoWholeNumberInside", {0.2, 0.8}, {}, 0},
+                    TicksRow{"FineRangeOfTen", {0, 10}, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, 11},
+                    TicksRow{"Negative",
+                             {-12345, -12000},
+                             {-12300, -12250, -12200, -12150, -12100, -12050, -12000},
+                             7},
+                    TicksRow{"AcrossZero", {-3, 2}, {-3, -2, -1, 0, 1, 2}, 6},
+                    TicksRow{"ZeroFromBelow", {-0.9, 0.7}, {0}, 1},
+                    TicksRow{"JumpToAMetre", {0, 1000.49}, {0, 200, 400, 600, 800, 1000}, 6},
+                    TicksRow{"JumpToAThousandKilometres", {0, 1e9}, {}, 11},
+                    TicksRow{"WholeRangeOfDoubles", {-1.7e308, 1.7e308}, {}, 11},
+                    TicksRow{"StepBelowTheSpacingOfDoubles", {1e17, 1e17 + 64}, {}, 22},
+                    TicksRow{"NotANumber", {std::numeric_limits<double>::quiet_NaN(), 1}, {}, 0},
+                    TicksRow{"Infinite", {0, std::numeric_limits<double>::infinity()}, {}, 0}),
+    [](const testing::TestParamInfo<TicksRow>& i) { return std::string(i.param.name); });
 
 // ------------------------------------------------------------ the PNG file
 
@@ -488,7 +763,8 @@ protected:
         ChartWindowTest::SetUp();
         ASSERT_TRUE(out.isValid());
         TColor c[] = {clNavy, clLightRed, clOrange};
-        for (int i = 0; i < 40; ++i) Chart().AddPoint(i, 240 + (i % 9) * 0.5, c[(i / 4) % 3]);
+        for (int i = 0; i < 40; ++i)
+            Chart().AddPoint(i, 240 + (i % 9) * 0.5, QString(), c[(i / 4) % 3]);
         form->SaveDialogSlika.Executor = [this](TSaveDialog& dlg) {
             seen << dlg.FileName;
             if (answers.isEmpty()) return false;  // cancelled

@@ -73,10 +73,13 @@ TEST_F(Package, VersionFollowsTheProgramsVersion) {
 
 TEST_F(Package, DependsOnTheLibrariesItLinksAndTheFontsItSubstitutes) {
     const QString depends = RunProgram("dpkg-deb", {"-f", deb, "Depends"}).output;
-    for (const char* p : {"libqt6widgets6", "libqt6charts6", "libqt6core6", "libc6",
-                          "fonts-liberation,", "fonts-liberation2"})
+    for (const char* p :
+         {"libqt6widgets6", "libqt6core6", "libc6", "fonts-liberation,", "fonts-liberation2"})
         EXPECT_TRUE(depends.contains(QLatin1String(p)))
             << p << " missing from: " << depends.toStdString();
+    // Qt's chart module is licensed GPL or commercially only; a program whose
+    // licence is "all rights reserved" must not bring it along.
+    EXPECT_FALSE(depends.contains(QLatin1String("charts"))) << depends.toStdString();
 }
 
 TEST_F(Package, DesktopEntryPassesValidationAndNamesInstalledProgramAndIcon) {

@@ -53,7 +53,7 @@ TEST_F(Painting, FullSpeedReadingPaintsOnceAFrameAndEveryReadingReachesTheLabels
     QCoreApplication::processEvents();
 
     PaintLog position(form->lblPosUnit), hex(form->lblEncPosRawHex), bin(form->lblEncPosRawBin),
-        chart(form->chartPosition->viewport());
+        chart(form->chartPosition);
     PaintLog* const logs[] = {&position, &hex, &bin, &chart};
 
     constexpr int kReadings = 400;

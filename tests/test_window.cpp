@@ -71,6 +71,29 @@ TEST_F(WindowTest, LogLinesGoToStandardErrorButTrafficDoesNot) {
     EXPECT_EQ(echoed, diagnostic);
 }
 
+// Traffic lines wait for the next frame, away from the reading that wrote
+// them, and go into the log together; nothing overtakes them, and "Clear log"
+// takes them along.
+TEST_F(WindowTest, TrafficLinesFollowWithinAFrameInTheirOrder) {
+    auto raw = [this] { return form->mmLog->toPlainText().split('\n', Qt::SkipEmptyParts); };
+    using K = TMainForm::TLogKind;
+    using S = TMainForm::TLogScroll;
+    form->LogLine("T1", S::PageDown, K::Traffic);
+    EXPECT_EQ(raw(), QStringList()) << "written within the reading";
+    form->LogLine("D1");
+    form->LogLine("T2", S::PageDown, K::Traffic);
+    form->LogLine("T3", S::PageDown, K::Traffic);
+    EXPECT_EQ(raw(), QStringList({"T1", "D1"}));
+    EXPECT_TRUE(WaitFor([&] { return raw().size() == 4; }, 2000,
+                        [] { QCoreApplication::processEvents(QEventLoop::AllEvents, 5); }));
+    EXPECT_EQ(raw(), QStringList({"T1", "D1", "T2", "T3"}));
+    form->LogLine("T4", S::PageDown, K::Traffic);
+    form->Button1->click();
+    form->LogLine("D2");
+    EXPECT_EQ(raw(), QStringList({"D2"}));
+    EXPECT_EQ(echoed, QStringList({"D1", "D2"}));
+}
+
 TEST_F(WindowTest, DisconnectedTextIsClearedFirstThenBlinks) {
     pty->Unplug();
     form->lblPosUnit->SetCaption("Interface disconnected!");

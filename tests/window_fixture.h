@@ -39,7 +39,11 @@ protected:
         if (form->tmrReadEncoder->Enabled()) s += 'R';
         return s;
     }
-    QStringList Log() const { return form->mmLog->toPlainText().split('\n', Qt::SkipEmptyParts); }
+    // The log as it will be within a frame: traffic lines wait for one.
+    QStringList Log() const {
+        form->FlushLog();
+        return form->mmLog->toPlainText().split('\n', Qt::SkipEmptyParts);
+    }
 
     // From start to the encoder search: the box found and set up.
     void FindBox() {

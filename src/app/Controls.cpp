@@ -1,5 +1,6 @@
 #include "app/Controls.h"
 
+#include <QFontInfo>
 #include <QLineEdit>
 #include <QPaintEvent>
 #include <QPainter>
@@ -29,14 +30,28 @@ TLabel::TLabel(QWidget* parent, const QString& caption, bool autoSize)
 
 void TLabel::SetCaption(const QString& caption) {
     if (caption == text()) return;
+    // Qt posts the parent a layout request for every new text of a shown
+    // label whose size may vary: two events more for the event loop at every
+    // reading, and the window has no layouts. A shown label is held at its
+    // size, and sized from then on by holding it at the new one.
+    if (isVisible() && (minimumSize() != size() || maximumSize() != size())) setFixedSize(size());
+    // Labels change on every reading, and measuring a text means shaping it.
+    // A text as long as the last one in a fixed-pitch face (the raw frame,
+    // the CRC) is as wide; one line is measured directly, several times
+    // cheaper than a full text layout through sizeHint().
+    const bool sameWidth =
+        !autoSize_ || (caption.size() == text().size() && !caption.contains(u'\n') &&
+                       QFontInfo(font()).fixedPitch());
     setText(caption);
-    if (!autoSize_) return;
-    // Labels change on every reading: measuring one line directly is several
-    // times cheaper than a full text layout through sizeHint().
+    if (sameWidth) return;
     const int w = caption.contains(u'\n')
                       ? sizeHint().width()
                       : fontMetrics().horizontalAdvance(caption) + 2 * (margin() + frameWidth());
-    if (w != width()) resize(w, height());
+    if (w == width()) return;
+    if (minimumSize() == maximumSize())
+        setFixedSize(w, height());
+    else
+        resize(w, height());
 }
 
 void TLabel::SetFontColor(TColor c) {

@@ -1,15 +1,14 @@
 #include "app/OrodjaChart.h"
 
-#include "app/PositionChart.h"
-
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QImageWriter>
-#include <QWidget>
+#include <QPainter>
 #include <stdexcept>
 
+#include "app/PositionChart.h"
 #include "app/UserMessages.h"
 #include "core/Orodja.h"
 
@@ -21,15 +20,17 @@ namespace {
 
 }  // namespace
 
-bool SaveChartAsPng(QWidget* chart, const QString& fileName) {
+bool SaveChartAsPng(TPositionChart* chart, const QString& fileName) {
     if (!chart) Fail(QStringLiteral("No chart to save"));
     // The picture is taken first, so it shows the chart as it is now, at the
     // control's own size whatever the window around it looks like.
-    if (auto* position = qobject_cast<TPositionChart*>(chart)) position->CatchUp();
     const QRect bounds(QPoint(0, 0), chart->size());
     QImage surface(bounds.size(), QImage::Format_RGB16);
     surface.fill(Qt::white);
-    chart->render(&surface, QPoint(0, 0), QRegion(bounds));
+    {
+        QPainter painter(&surface);
+        chart->Draw(painter, bounds);
+    }
 
     const QString name = ChangeFileExt(fileName, QStringLiteral(".png"));
     const QString shown = QDir::toNativeSeparators(name);

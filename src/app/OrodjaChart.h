@@ -4,11 +4,11 @@
 
 #include <QString>
 
-class QWidget;
+class TPositionChart;
 
-// Renders `chart` into a 16-bit 5/6/5 surface of its exact size and writes it
+// Draws `chart` into a 16-bit 5/6/5 surface of its exact size and writes it
 // as an 8-bit RGB PNG to `fileName` with its extension changed to ".png".
 // Returns true when the file exists afterwards; otherwise shows "Shranjevanje
 // PNG slike ni bilo uspešno!" and returns false. Throws std::runtime_error
 // with the system's reason when the file cannot be created.
-bool SaveChartAsPng(QWidget* chart, const QString& fileName);
+bool SaveChartAsPng(TPositionChart* chart, const QString& fileName);

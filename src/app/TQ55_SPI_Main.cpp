@@ -33,6 +33,9 @@ const char* const kVersionText = "" QT_STRINGIFY(K740_VERSION_MAJOR) "." QT_STRI
 
 bool g_waitCursor = false;
 
+// How long traffic lines wait to go into the log together: a screen's frame.
+constexpr int kLogFrameMs = 16;
+
 }  // namespace
 
 bool TSaveDialog::Execute(QWidget* parent) {
@@ -77,6 +80,9 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
         *this, TEncoderRecords{EncoderPosition, EncoderSignature, DetailedStatus});
     Session->SetResolutionIndex(rgEncoderResolution->ItemIndex());
     Session->AddObserver(this);
+    trafficDue_.setSingleShot(true);
+    trafficDue_.setInterval(kLogFrameMs);
+    connect(&trafficDue_, &QTimer::timeout, this, [this] { Guard([this] { FlushLog(); }); });
     ConnectEvents();
     FormCreate();
 }
@@ -197,16 +203,26 @@ void TMainForm::UpdateCaption() {
 // ------------------------------------------------------------ log
 
 void TMainForm::ScrollLogPageDown() {
-    QScrollBar* bar = mmLog->verticalScrollBar();
-    bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
+    FlushLog();
+    mmLog->verticalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepAdd);
 }
 
 void TMainForm::LogLine(const QString& line, TLogScroll scroll, TLogKind kind) {
+    if (kind == TLogKind::Traffic) {
+        // Traffic comes once per reading, up to a thousand a second, and one
+        // line costs the log more than the rest of a reading: it waits for the
+        // next frame, away from the reading loop, and goes in with the others
+        // that came meanwhile. It stays in the window, where the user switched
+        // it on.
+        pendingTraffic_.push_back({line, scroll});
+        if (!trafficDue_.isActive()) trafficDue_.start();
+        return;
+    }
+    FlushLog();
     mmLog->appendPlainText(line);
-    if (scroll == TLogScroll::PageDown) ScrollLogPageDown();
-    // Traffic comes once per reading, up to a thousand a second: it stays in
-    // the window, where the user switched it on.
-    if (kind == TLogKind::Diagnostic && LogEcho) {
+    if (scroll == TLogScroll::PageDown)
+        mmLog->verticalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepAdd);
+    if (LogEcho) {
         QString one = line;
         one.replace(u'\r', u' ').replace(u'\n', u' ');
         LogEcho(one);
@@ -243,7 +259,29 @@ void TMainForm::EndWaitCursor() {
     g_waitCursor = false;
 }
 
+void TMainForm::FlushLog() {
+    trafficDue_.stop();
+    if (pendingTraffic_.empty()) return;
+    // One append for them all is several times cheaper than one a line. The
+    // page-downs follow, one for each line that asks for one: at most a page
+    // a line, and never past the end, they leave the reader where one after
+    // each line would have.
+    QStringList lines;
+    int pageDowns = 0;
+    for (const TPendingLine& p : pendingTraffic_) {
+        lines << p.Line;
+        if (p.Scroll == TLogScroll::PageDown) ++pageDowns;
+    }
+    pendingTraffic_.clear();
+    mmLog->appendPlainText(lines.join(u'\n'));
+    QScrollBar* bar = mmLog->verticalScrollBar();
+    for (int i = 0; i < pageDowns; ++i) bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
+}
+
 void TMainForm::Button1Click() {
+    // Lines still on their way belong to the log being cleared.
+    pendingTraffic_.clear();
+    trafficDue_.stop();
     mmLog->clear();
 }
 
@@ -451,7 +489,7 @@ void TMainForm::seEncoderReadIntervalChange() {
 void TMainForm::ChartStep(TColor positionColor) {
     const TColor pointColor = positionColor == clBtnFace ? clNavy : positionColor;
     chartPosition->AddPoint(static_cast<double>(ChartTime), EncoderPosition.Position_unit,
-                            pointColor);
+                            QString(), pointColor);
     ++ChartTime;
     if (chartPosition->Count() > 250) chartPosition->DeleteFirst();
 }

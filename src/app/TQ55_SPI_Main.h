@@ -14,10 +14,12 @@
 #include <QRadioButton>
 #include <QScrollArea>
 #include <QTabWidget>
+#include <QTimer>
 #include <QWidget>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "app/Controls.h"
 #include "core/ReadingSession.h"
@@ -188,12 +190,16 @@ public:
     // last 12 minutes of traffic at the default interval.
     static constexpr int LogLineLimit = 10000;
     // Every line of the diagnostic log comes through LogLine. Traffic lines
-    // are the per-reading command and reply lines of "Log Comm".
+    // are the per-reading command and reply lines of "Log Comm"; they reach
+    // mmLog within a frame, together (FlushLog), any other line at once and
+    // after them.
     enum class TLogKind { Diagnostic, Traffic };
     enum class TLogScroll { PageDown, Stay };
     void LogLine(const QString& line, TLogScroll scroll = TLogScroll::PageDown,
                  TLogKind kind = TLogKind::Diagnostic);
     void ScrollLogPageDown();
+    // Puts the traffic lines that wait into mmLog now.
+    void FlushLog();
 
     // Runs a timer's handler as the timer delivers it: a run-time error that
     // escapes is reported once, and when the handler left no state armed its
@@ -251,4 +257,12 @@ private:
     void GoodReading(const TGoodReading& reading) override;
     void InterfaceLost() override;
     void EncoderLost() override;
+    // Traffic lines not yet in mmLog, each with its scroll, and the frame
+    // that takes them there.
+    struct TPendingLine {
+        QString Line;
+        TLogScroll Scroll;
+    };
+    std::vector<TPendingLine> pendingTraffic_;
+    QTimer trafficDue_;
 };

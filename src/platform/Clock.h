@@ -12,7 +12,9 @@ std::uint64_t TickMs();
 // measurements.
 std::uint64_t TickUs();
 
-// Sleep at least this long (longer when the system is busy).
+// Sleep at least this long (longer when the system is busy). SleepUs wakes
+// within microseconds of its time on an idle system; SleepMs may be later by
+// the system's timer granularity.
 void SleepMs(unsigned ms);
 void SleepUs(unsigned us);
 
