@@ -164,6 +164,22 @@ TEST_F(Reading, SupplyStatusRefreshedOnEveryTwentyFirstGoodReading) {
     EXPECT_EQ(Count("e"), 0);
 }
 
+TEST_F(Reading, SupplyStatusIsAskedAfterTheNextIntervalHasBegun) {
+    FindEncoder();
+    for (int i = 0; i < 20; ++i) Tick();
+    // Every reply now takes 40 ms: the 21st tick's reading and then its
+    // supply exchange. Armed before that exchange, the timer's interval
+    // began at least one reply earlier than the tick's end.
+    Box().SetReplyDelayMs(40);
+    Box().ClearCommands();
+    Tick();
+    const std::uint64_t endUs = platform::TickUs();
+    ASSERT_EQ(Count("e"), 1);
+    ASSERT_TRUE(form->tmrReadEncoder->Enabled());
+    EXPECT_GE(endUs - form->tmrReadEncoder->IntervalStartUs(), 40000u)
+        << "the supply exchange ran before the next interval began";
+}
+
 TEST_F(Reading, ZeroTakesTheCountOnlyFromAGoodTransactionWithoutError) {
     FindEncoder();
     Tick();

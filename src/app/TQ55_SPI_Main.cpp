@@ -303,7 +303,9 @@ void TMainForm::tmrSearchEncoderTimer() {
 
 void TMainForm::tmrReadEncoderTimer() {
     tmrReadEncoder->SetEnabled(false);
-    ArmTimerFor(Session->Step(TSessionState::Reading).Next);
+    const TSessionStep next = Session->Step(TSessionState::Reading);
+    ArmTimerFor(next.Next);
+    if (next.SupplyStatusDue) RefreshPowerStatus();
 }
 
 // ------------------------------------------------------------ interface search

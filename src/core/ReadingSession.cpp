@@ -29,6 +29,7 @@ TSessionStep TReadingSession::Step() {
 }
 
 TSessionStep TReadingSession::Step(TSessionState state) {
+    supplyStatusDue_ = false;
     switch (state) {
         case TSessionState::SearchInterface:
             state_ = SearchInterface();
@@ -48,7 +49,7 @@ TSessionStep TReadingSession::Step(TSessionState state) {
         case TSessionState::Reading:
             break;
     }
-    return {state_, readingIntervalMs_};
+    return {state_, readingIntervalMs_, supplyStatusDue_};
 }
 
 // ------------------------------------------------------------ interface search
@@ -167,7 +168,7 @@ TSessionState TReadingSession::Read() {
     Tell(&TSessionObserver::GoodReading, good);
     if (++fields_.CycleCounterPower > 20) {
         fields_.CycleCounterPower = 0;
-        Tell(&TSessionObserver::SupplyStatusDue);
+        supplyStatusDue_ = true;
     }
     return TSessionState::Reading;
 }

@@ -28,6 +28,10 @@ inline constexpr int kDefaultReadingIntervalMs = 70;  // the user may change it
 struct TSessionStep {
     TSessionState Next;
     int DelayMs;
+    // A good reading that is due to refresh the supply status (every 21st).
+    // The caller asks once it has armed its next tick: the exchange then
+    // runs in the pause instead of stretching it.
+    bool SupplyStatusDue = false;
 };
 
 // The texts of what the session reports, which every front end logs alike.
@@ -108,9 +112,10 @@ public:
     virtual void SetupLog(const QString& /*line*/) {}
     // The settings are checked; the SPI clock of the set-up comes next.
     virtual void SettingsChecked() {}
-    // A moment to refresh the supply status: the end of the set-up, every
-    // encoder search and every 21st good reading. Asking costs an exchange,
-    // so the observer asks (QuerySupplyStatus) only when it shows it.
+    // A moment to refresh the supply status: the end of the set-up and every
+    // encoder search (a reading says so in its step instead). Asking costs an
+    // exchange, so the observer asks (QuerySupplyStatus) only when it shows
+    // it.
     virtual void SupplyStatusDue() {}
     // The set-up is done; the encoder search comes next.
     virtual void InterfaceReady() {}
@@ -182,4 +187,5 @@ private:
     int readingIntervalMs_ = kDefaultReadingIntervalMs;
     std::optional<int> onlyPort_;
     int resolutionIndex_ = 0;
+    bool supplyStatusDue_ = false;  // for the step being taken
 };
