@@ -1,27 +1,10 @@
-// The layer's last error on Windows: GetLastError() values. Built only on
+// The layer's error texts on Windows: GetLastError() values. Built only on
 // Windows.
 #include <windows.h>
 
 #include "platform/Error.h"
 
 namespace platform {
-namespace {
-
-thread_local int t_lastError = 0;
-
-}  // namespace
-
-int LastError() {
-    return t_lastError;
-}
-
-namespace detail {
-
-void RecordError(int systemError) {
-    t_lastError = systemError;
-}
-
-}  // namespace detail
 
 std::string ErrorText(int systemError) {
     char* text = nullptr;
