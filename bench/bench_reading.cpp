@@ -700,9 +700,9 @@ int main(int argc, char** argv) {
                       configs[i].group, results[i].keyMaxMs);
         Goal(line, results[i].keys > 0 && results[i].keyMaxMs <= 33.4);
     }
-    if (results[11].ok && results[12].ok) {
-        const Result& plain = results[11];
-        const Result& synced = results[12];
+    if (results[12].ok && results[13].ok) {
+        const Result& plain = results[12];
+        const Result& synced = results[13];
         std::printf("  1 ms, recording: syncing once a second costs %.1f %% of the rate (%.1f -> %.1f/s);\n"
                     "    period p99 %.2f -> %.2f ms, max %.2f -> %.2f ms; tool CPU %.3f -> %.3f ms per reading\n",
                     (plain.rate - synced.rate) / plain.rate * 100.0, plain.rate, synced.rate,
