@@ -112,3 +112,15 @@ inline QString XdoTool(const QString& display, const QStringList& args) {
     p.waitForFinished(15000);
     return QString::fromLatin1(p.readAllStandardOutput()).trimmed();
 }
+
+// Ticks "Record position to file" on the real window, as a user does: the
+// Position tab, then the check box, clicked at their design places. Returns
+// the window's id, or nothing when the tool shows no window.
+inline QString ClickRecordPositionToFile(const QString& display) {
+    const QString window =
+        XdoTool(display, {"search", "--sync", "--name", "TQ55 SPI encoders"}).section('\n', 0, 0);
+    if (window.isEmpty()) return window;
+    XdoTool(display, {"mousemove", "--window", window, "184", "147", "click", "1"});
+    XdoTool(display, {"mousemove", "--window", window, "86", "525", "click", "1"});
+    return window;
+}

@@ -67,12 +67,7 @@ TEST(EndToEnd, KilledDuringARecordingKeepsEveryServedReading) {
                         [] { std::this_thread::sleep_for(std::chrono::milliseconds(100)); }))
         << "the tool never read the encoder";
 
-    const QString window = XdoTool(x.Display(), {"search", "--sync", "--name", "TQ55 SPI encoders"})
-                               .section('\n', 0, 0);
-    ASSERT_FALSE(window.isEmpty());
-    // The Position tab, then "Record position to file", at their design places.
-    XdoTool(x.Display(), {"mousemove", "--window", window, "184", "147", "click", "1"});
-    XdoTool(x.Display(), {"mousemove", "--window", window, "86", "525", "click", "1"});
+    ASSERT_FALSE(ClickRecordPositionToFile(x.Display()).isEmpty()) << "no window";
 
     QString file;
     auto lines = [&] {
@@ -140,8 +135,7 @@ TEST(EndToEnd, TextScaleKeepsTheDesignSizeAndAWholeWindowScaleStaysOnTheScreen) 
         QSize least, most;
     } rows[] = {
         {"text_scale_125_percent", "QT_FONT_DPI", "120", QSize(1068, 652), QSize(1068, 652)},
-        {"whole_window_scale_1_25", "QT_SCALE_FACTOR", "1.25", QSize(1335, 700),
-         QSize(1366, 768)},
+        {"whole_window_scale_1_25", "QT_SCALE_FACTOR", "1.25", QSize(1335, 700), QSize(1366, 768)},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.name);

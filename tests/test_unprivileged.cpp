@@ -133,12 +133,7 @@ TEST_F(AsUnprivilegedUser, ReadOnlyProgramFolderRecordsIntoTheDocumentsFolderOfT
                         [] { std::this_thread::sleep_for(std::chrono::milliseconds(100)); }))
         << "the tool never read the encoder: " << tool.ErrorLines().join('\n').toStdString();
 
-    const QString window = XdoTool(x.Display(), {"search", "--sync", "--name", "TQ55 SPI encoders"})
-                               .section('\n', 0, 0);
-    ASSERT_FALSE(window.isEmpty());
-    // The Position tab, then "Record position to file", at their design places.
-    XdoTool(x.Display(), {"mousemove", "--window", window, "184", "147", "click", "1"});
-    XdoTool(x.Display(), {"mousemove", "--window", window, "86", "525", "click", "1"});
+    ASSERT_FALSE(ClickRecordPositionToFile(x.Display()).isEmpty()) << "no window";
 
     const QString documents = home.filePath("Documents");
     const QRegularExpression told(
