@@ -105,8 +105,8 @@ struct Config {
     unsigned replyDelayMs;
     ReplyWait wait;
     bool plot;
-    bool input = false;  // measure how long a key press waits
-    bool log = false;    // the traffic log on and in view (System Config)
+    bool input = false;   // measure how long a key press waits
+    bool log = false;     // the traffic log on and in view (System Config)
     bool record = false;  // record every reading to a file
     TRecordingSync sync = TRecordingSync::EverySecond;
 };
@@ -173,7 +173,9 @@ double TaskCpuSeconds(const QString& tid) {
     return (v[11].toDouble() + v[12].toDouble()) / double(sysconf(_SC_CLK_TCK));
 }
 
-double Ms(SteadyClock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+double Ms(SteadyClock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
 
 double Percentile(std::vector<double> v, double p) {
     if (v.empty()) return 0;
@@ -524,8 +526,10 @@ void PrintRow(const Config& c, const Result& r) {
     std::printf("  window painted %.0f/s", r.windowPaintsPerSecond);
     if (c.plot) std::printf(", chart drawn %.0f/s", r.chartFramesPerSecond);
     if (c.input)
-        std::printf(", %d key presses waited p50 %.2f ms, max %.2f ms", r.keys, r.keyP50Ms, r.keyMaxMs);
-    if (r.leftLoop || r.errors) std::printf("  (%d left the loop, %d errors)", r.leftLoop, r.errors);
+        std::printf(", %d key presses waited p50 %.2f ms, max %.2f ms", r.keys, r.keyP50Ms,
+                    r.keyMaxMs);
+    if (r.leftLoop || r.errors)
+        std::printf("  (%d left the loop, %d errors)", r.leftLoop, r.errors);
     std::printf("\n");
     std::printf(
         "%-44s turnaround p50: after reply %.3f ms, timer late %.3f ms (p90 %.3f), to command %.3f "
@@ -533,7 +537,9 @@ void PrintRow(const Config& c, const Result& r) {
         "", r.afterReplyP50Ms, r.timerLateP50Ms, r.timerLateP90Ms, r.toCommandP50Ms);
 }
 
-void Goal(const char* text, bool pass) { std::printf("  %-86s %s\n", text, pass ? "PASS" : "MISS"); }
+void Goal(const char* text, bool pass) {
+    std::printf("  %-86s %s\n", text, pass ? "PASS" : "MISS");
+}
 
 }  // namespace
 
@@ -583,11 +589,12 @@ int main(int argc, char** argv) {
         {"70 ms pause, 2 ms reply, chart", "Blocking, off", 70, 2, ReplyWait::Blocking, false},
         {"70 ms pause, 2 ms reply, chart", "Blocking, on", 70, 2, ReplyWait::Blocking, true},
         {"1 ms, 0 ms reply, chart, keys", "Blocking, on", 1, 0, ReplyWait::Blocking, true, true},
-        {"1 ms, 0 ms reply, log in view, keys", "Blocking", 1, 0, ReplyWait::Blocking, true, true, true},
-        {"1 ms, 0 ms reply, recording", "not synced", 1, 0, ReplyWait::Blocking, false, false, false,
-         true, TRecordingSync::Never},
-        {"1 ms, 0 ms reply, recording", "synced 1/s", 1, 0, ReplyWait::Blocking, false, false, false,
-         true, TRecordingSync::EverySecond},
+        {"1 ms, 0 ms reply, log in view, keys", "Blocking", 1, 0, ReplyWait::Blocking, true, true,
+         true},
+        {"1 ms, 0 ms reply, recording", "not synced", 1, 0, ReplyWait::Blocking, false, false,
+         false, true, TRecordingSync::Never},
+        {"1 ms, 0 ms reply, recording", "synced 1/s", 1, 0, ReplyWait::Blocking, false, false,
+         false, true, TRecordingSync::EverySecond},
     };
     constexpr std::size_t kCount = sizeof configs / sizeof configs[0];
     if (std::size_t(only) > kCount) {
@@ -596,9 +603,11 @@ int main(int argc, char** argv) {
     }
 
     PrintMachine();
-    std::printf("%.1f s per configuration after %.1f s warm-up; Position page shown; encoder moving.\n",
-                seconds, kWarmUpSeconds);
-    std::printf("CPU (process) includes the simulated box, which runs on a thread of this process.\n\n");
+    std::printf(
+        "%.1f s per configuration after %.1f s warm-up; Position page shown; encoder moving.\n",
+        seconds, kWarmUpSeconds);
+    std::printf(
+        "CPU (process) includes the simulated box, which runs on a thread of this process.\n\n");
     std::printf("%-30s %-13s %6s %7s %7s %6s %6s %6s %6s %6s %8s %8s %8s %6s %6s %6s\n",
                 "configuration", "reply wait", "reads", "reads/s", "period", "p50", "p99", "max",
                 "tick", "pause", "CPU s/1k", "CPU s/1k", "CPU s/1k", "turn", "turn", "others");
@@ -627,41 +636,48 @@ int main(int argc, char** argv) {
     const Result& slowB = results[0];
     const Result& slowP = results[1];
     if (slowB.ok && slowB.readings < 100)
-        std::printf("  (%d periods at 70 ms: their p99 is their maximum; --seconds 60 steadies it)\n",
-                    slowB.readings);
+        std::printf(
+            "  (%d periods at 70 ms: their p99 is their maximum; --seconds 60 steadies it)\n",
+            slowB.readings);
     if (slowB.ok) {
-        std::snprintf(line, sizeof line, "70 ms, Blocking: period mean %.2f ms = 70 + 2 + %.2f ms, under 73 ms",
+        std::snprintf(line, sizeof line,
+                      "70 ms, Blocking: period mean %.2f ms = 70 + 2 + %.2f ms, under 73 ms",
                       slowB.periodMeanMs, slowB.periodMeanMs - 72.0);
         Goal(line, slowB.periodMeanMs < 73.0);
-        std::snprintf(line, sizeof line, "70 ms, Blocking: period p99 %.2f ms, under 74 ms", slowB.periodP99Ms);
+        std::snprintf(line, sizeof line, "70 ms, Blocking: period p99 %.2f ms, under 74 ms",
+                      slowB.periodP99Ms);
         Goal(line, slowB.periodP99Ms < 74.0);
     }
     if (slowB.ok && slowP.ok) {
         std::snprintf(line, sizeof line,
                       "70 ms: CPU Blocking %.3f s/1k at most BusyPoll's %.3f s/1k / 5 = %.3f s/1k",
-                      slowB.cpuProcessPer1000, slowP.cpuProcessPer1000, slowP.cpuProcessPer1000 / 5);
+                      slowB.cpuProcessPer1000, slowP.cpuProcessPer1000,
+                      slowP.cpuProcessPer1000 / 5);
         Goal(line, slowB.cpuProcessPer1000 <= slowP.cpuProcessPer1000 / 5);
     }
     if (results[2].ok) {
-        std::snprintf(line, sizeof line, "1 ms, 2 ms reply, Blocking: %.1f readings/s, at least 300 (333 at most)",
+        std::snprintf(line, sizeof line,
+                      "1 ms, 2 ms reply, Blocking: %.1f readings/s, at least 300 (333 at most)",
                       results[2].rate);
         Goal(line, results[2].rate >= 300);
     }
     if (results[4].ok) {
-        std::snprintf(line, sizeof line, "1 ms, 0 ms reply, Blocking: %.1f readings/s, at least 700",
-                      results[4].rate);
+        std::snprintf(line, sizeof line,
+                      "1 ms, 0 ms reply, Blocking: %.1f readings/s, at least 700", results[4].rate);
         Goal(line, results[4].rate >= 700);
     }
     if (results[6].ok && results[7].ok) {
         const double cost = (results[6].rate - results[7].rate) / results[6].rate * 100.0;
-        std::snprintf(line, sizeof line, "1 ms, 2 ms reply: plotting costs %.1f %% of the rate (%.1f -> %.1f/s), under 10 %%",
-                      cost, results[6].rate, results[7].rate);
+        std::snprintf(
+            line, sizeof line,
+            "1 ms, 2 ms reply: plotting costs %.1f %% of the rate (%.1f -> %.1f/s), under 10 %%",
+            cost, results[6].rate, results[7].rate);
         Goal(line, cost < 10.0);
     }
     // The tool's own share: what it costs with a real box on the wire.
     if (results[7].ok) {
-        std::snprintf(line, sizeof line, "1 ms, 2 ms reply, chart on: %.1f readings/s, at least 300",
-                      results[7].rate);
+        std::snprintf(line, sizeof line,
+                      "1 ms, 2 ms reply, chart on: %.1f readings/s, at least 300", results[7].rate);
         Goal(line, results[7].rate >= 300);
         std::snprintf(line, sizeof line,
                       "1 ms, 2 ms reply, chart on: tool CPU %.3f ms per reading, at most 0.20",
@@ -683,7 +699,8 @@ int main(int argc, char** argv) {
             slowOn.periodMeanMs, slowOn.periodMeanMs - 72.0);
         Goal(line, slowOn.periodMeanMs < 73.0);
         std::snprintf(line, sizeof line,
-                      "70 ms, 2 ms reply, chart on: tool CPU %.2f %% of a core, at most 0.6 %%", core);
+                      "70 ms, 2 ms reply, chart on: tool CPU %.2f %% of a core, at most 0.6 %%",
+                      core);
         Goal(line, core <= 0.6);
     }
     if (slowOff.ok && slowOn.ok && slowOff.cpuToolPer1000 > 0) {
@@ -696,18 +713,21 @@ int main(int argc, char** argv) {
     }
     for (const std::size_t i : {std::size_t(10), std::size_t(11)}) {
         if (!results[i].ok) continue;
-        std::snprintf(line, sizeof line, "%s: a key press waits at most %.1f ms, within two frames (33 ms)",
+        std::snprintf(line, sizeof line,
+                      "%s: a key press waits at most %.1f ms, within two frames (33 ms)",
                       configs[i].group, results[i].keyMaxMs);
         Goal(line, results[i].keys > 0 && results[i].keyMaxMs <= 33.4);
     }
     if (results[12].ok && results[13].ok) {
         const Result& plain = results[12];
         const Result& synced = results[13];
-        std::printf("  1 ms, recording: syncing once a second costs %.1f %% of the rate (%.1f -> %.1f/s);\n"
-                    "    period p99 %.2f -> %.2f ms, max %.2f -> %.2f ms; tool CPU %.3f -> %.3f ms per reading\n",
-                    (plain.rate - synced.rate) / plain.rate * 100.0, plain.rate, synced.rate,
-                    plain.periodP99Ms, synced.periodP99Ms, plain.periodMaxMs, synced.periodMaxMs,
-                    plain.cpuToolPer1000, synced.cpuToolPer1000);
+        std::printf(
+            "  1 ms, recording: syncing once a second costs %.1f %% of the rate (%.1f -> %.1f/s);\n"
+            "    period p99 %.2f -> %.2f ms, max %.2f -> %.2f ms; tool CPU %.3f -> %.3f ms per "
+            "reading\n",
+            (plain.rate - synced.rate) / plain.rate * 100.0, plain.rate, synced.rate,
+            plain.periodP99Ms, synced.periodP99Ms, plain.periodMaxMs, synced.periodMaxMs,
+            plain.cpuToolPer1000, synced.cpuToolPer1000);
     }
     std::fflush(stdout);
     return allOk ? 0 : 1;

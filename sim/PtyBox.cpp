@@ -28,7 +28,9 @@ std::uint64_t nowUs() {
         duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
-std::uint64_t nowMs() { return nowUs() / 1000u; }
+std::uint64_t nowMs() {
+    return nowUs() / 1000u;
+}
 
 void closeFd(int& fd) {
     if (fd >= 0) ::close(fd);

@@ -15,8 +15,8 @@
 #include <iostream>
 #include <memory>
 #include <optional>
-#include <stdexcept>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 
 #include "PtyBox.h"

@@ -456,7 +456,8 @@ TEST(RecordProgram, ProgressCountsOneFaultInTheSingular) {
     QString last;
     for (const QString& line : err.split('\n'))
         if (line.contains(QRegularExpression("^k740-record: \\d+ readings?, "))) last = line;
-    EXPECT_TRUE(last.contains(QRegularExpression("^k740-record: \\d+ readings, [0-9.]+/s, 1 fault, ")))
+    EXPECT_TRUE(
+        last.contains(QRegularExpression("^k740-record: \\d+ readings, [0-9.]+/s, 1 fault, ")))
         << last.toStdString();
 }
 

@@ -266,10 +266,10 @@ TEST_F(Recording, GoesToTheDocumentsFolderWhenInstalledOrWhenTheProgramsFolderCa
         EXPECT_TRUE(FileBytes().startsWith(kHeader));
         const QStringList added = Log().mid(logged);
         ASSERT_EQ(added.size(), 1);
-        EXPECT_EQ(added[0], c.told == Told::Folder ? "Recording to " + FilePath()
-                                                   : "The program's folder " + c.program +
-                                                         " cannot be written; recording to " +
-                                                         FilePath());
+        EXPECT_EQ(added[0], c.told == Told::Folder
+                                ? "Recording to " + FilePath()
+                                : "The program's folder " + c.program +
+                                      " cannot be written; recording to " + FilePath());
         EXPECT_EQ(echoed.last(), added[0]) << "the folder is said on standard error too";
         form->cbShranjujMeritvePos->setChecked(false);
     }

@@ -437,11 +437,11 @@ TEST(BoxPower, EncoderAnswersOnlyWhileSupplied) {
         EXPECT_EQ(box.Feed(std::string("fe") + r.read + r.read, 2),
                   (V{"OFF\r\n", "OFF\r\n", r.unpowered + "\r\n", r.unpowered + "\r\n"}));
         EXPECT_EQ(box.Position(), 1000037u) << "an unsupplied encoder counts nothing";
-        EXPECT_EQ(box.Feed(std::string("V5n") + r.read, 3).back(),
-                  (r.kind == EncoderKind::Advanced
-                       ? K740Box::AdvancedFrame(1000037, false, false, 0, 0)
-                       : K740Box::SimpleFrame(1000037, false, false, 0)) +
-                      "\r\n");
+        EXPECT_EQ(
+            box.Feed(std::string("V5n") + r.read, 3).back(),
+            (r.kind == EncoderKind::Advanced ? K740Box::AdvancedFrame(1000037, false, false, 0, 0)
+                                             : K740Box::SimpleFrame(1000037, false, false, 0)) +
+                "\r\n");
     }
 }
 

@@ -178,7 +178,8 @@ TEST_F(SimFromAShell, ManualPageExampleServesTheToolAndTakesLinesFromTheFifo) {
     for (std::string line : ManualPageExample()) {
         line = Replaced(line, "/tmp/", work.string() + "/");
         if (line.rfind("k740-sim ", 0) == 0) line = K740_SIM_PROGRAM + line.substr(8);
-        line = Replaced(line, " Quorvane_for_K740_3T_TQ55_SPI", std::string(" ") + K740_TOOL_PROGRAM);
+        line =
+            Replaced(line, " Quorvane_for_K740_3T_TQ55_SPI", std::string(" ") + K740_TOOL_PROGRAM);
         (line.rfind("echo ", 0) == 0 ? fifoLines : typed).push_back(line);
     }
     ASSERT_EQ(typed.size(), 3u) << "mkdir, the simulator and the tool";

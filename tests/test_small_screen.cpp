@@ -34,8 +34,7 @@ TEST_F(SmallScreen, WindowStaysOnTheScreenAndScrollsVertically) {
     const QRect area = form->screen()->availableGeometry();
     ASSERT_LT(area.height(), TMainForm::kClientSize.height()) << "the screen is not small";
     EXPECT_TRUE(area.contains(form->frameGeometry()))
-        << form->width() << "x" << form->height() << " on " << area.width() << "x"
-        << area.height();
+        << form->width() << "x" << form->height() << " on " << area.width() << "x" << area.height();
     EXPECT_EQ(form->minimumSize(), form->maximumSize()) << "the user still cannot resize it";
     EXPECT_EQ(form->ClientArea->size(), TMainForm::kClientSize) << "the design size stays";
     EXPECT_TRUE(form->ClientScroll->verticalScrollBar()->isVisible());

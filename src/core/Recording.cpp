@@ -41,8 +41,8 @@ bool RecordingTimeUp(std::uint64_t elapsedMs, int limitSeconds) {
 TRecordingFolder ChooseRecordingFolder(const QString& programFolder,
                                        const QString& documentsFolder) {
     TRecordingFolder out;
-    out.Installed = platform::IsInstalledProgramFolder(
-        std::filesystem::path(programFolder.toStdU16String()));
+    out.Installed =
+        platform::IsInstalledProgramFolder(std::filesystem::path(programFolder.toStdU16String()));
     const QFileInfo program(programFolder);
     if (!out.Installed && program.isDir() && program.isWritable()) {
         out.Path = programFolder;
@@ -57,8 +57,9 @@ TRecordingFolder ChooseRecordingFolder(const QString& programFolder,
         out.Result.Failure = TRecordingFailure::FolderFailed;
         out.Result.Reason =
             out.Installed
-                ? QStringLiteral("an installed program keeps no recordings in its own folder, "
-                                 "and no documents folder is known for this user")
+                ? QStringLiteral(
+                      "an installed program keeps no recordings in its own folder, "
+                      "and no documents folder is known for this user")
                 : QStringLiteral(
                       "it cannot be written, and no documents folder is known for this user");
         return out;
